@@ -1,0 +1,52 @@
+#pragma once
+// The last 128 half-bits of the tag signal and the frame test run after each one.
+
+#include <atomic>
+#include <cstdint>
+
+namespace tavrel {
+
+constexpr int32_t ring_size = 128;  ///< half-bits in one 64-bit frame
+
+/// Worker thread only.
+struct HalfBitRing {
+  int32_t levels[ring_size];  ///< half-bit levels, 0 or 1
+  int32_t write_index;        ///< slot for the next half-bit; the oldest once count >= 128
+  int32_t count;              ///< half-bits pushed since the last reset, not capped at 128
+};
+
+struct TagNumber {
+  int32_t id_high;  ///< data rows 2-5, 0..65535
+  int32_t id_low;   ///< data rows 6-9, 0..65535
+};
+
+/// Why a window was or was not taken as a frame, in the order the tests run.
+enum class FrameCheck : uint8_t { too_few, header, manchester, row_parity, column_parity, ok };
+
+/// A window that passed: its 64 bits, first received in bit 63, and the number they carry.
+struct Frame {
+  uint64_t bits;
+  TagNumber number;
+};
+
+extern HalfBitRing half_bit_ring;
+
+/// Nonzero: rows and columns must have even parity. Written by the dialog, read per frame.
+extern std::atomic<int32_t> parity_check;
+
+/// Starts an empty window; the stale levels stay but can no longer match. Worker thread.
+void reset();
+
+/// Takes one run of `run_length` samples at `level`: 8..19 samples are one half-bit,
+/// 20..32 two, anything else is dropped. Each stored half-bit is followed by the frame
+/// test, and a frame that passes goes to `record`. Worker thread.
+void push_run(int32_t level, int32_t run_length);
+
+/// Tests whether `ring` now holds one complete frame starting at its oldest half-bit,
+/// with or without the parity tests; fills `frame` when it does.
+FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame);
+
+/// The 40 data bits of a frame (rows 0..9, row 0 in the top nibble).
+uint64_t frame_data(uint64_t bits);
+
+}  // namespace tavrel

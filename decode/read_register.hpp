@@ -1,0 +1,22 @@
+#pragma once
+// The last tag read and how often in a row it came, plus its line on the console.
+
+#include <atomic>
+#include <cstdint>
+
+namespace tavrel {
+
+/// Written by the worker only; the dialog reads each word on its own, at any time.
+struct ReadRegister {
+  std::atomic<int32_t> last_high{-1};    ///< id_high of the last frame; -1 before the first
+  std::atomic<int32_t> last_low{-1};     ///< id_low of the last frame; -1 before the first
+  std::atomic<int32_t> repeat_count{0};  ///< frames in a row after the first with this number
+};
+
+extern ReadRegister read_register;
+
+/// Takes one recognised frame's number: updates the register and writes or rewrites the
+/// console line. Worker thread.
+void record(int32_t id_high, int32_t id_low);
+
+}  // namespace tavrel

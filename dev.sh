@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Tavrel's one entry point for people and CI.
+#   ./dev.sh run    install what is missing, build, start Tavrel
+#   ./dev.sh test   install what is missing, build every variant, run every test
+#   ./dev.sh build  install what is missing, build the release program only
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Debian packages, by purpose.
+build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  libasound2-dev libgtk-3-dev"
+test_packages="clang libclang-rt-dev clang-format"
+
+log() { printf '\n== %s\n' "$*"; }
+
+install_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+
+run_tests() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1" -j "$(nproc)"
+}
+
+check_format() {
+  log "clang-format"
+  git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
+}
+
+fuzz() {
+  local seconds=${FUZZ_SECONDS:-60}
+  log "fuzzing the slicer for ${seconds} s"
+  build fuzz
+  local corpus
+  corpus=$(mktemp -d)
+  cp tests/fuzz/seeds/* "$corpus/"
+  build/fuzz/tests/fuzz/slice_fuzz -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
+    "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+}
+
+bench() {
+  log "benchmark (release)"
+  build release
+  build/release/bench/decode_bench --benchmark_min_time=0.2
+}
+
+case "${1:-}" in
+  run)
+    install_packages $build_packages
+    build release
+    exec build/release/bench/decode_bench
+    ;;
+  build)
+    install_packages $build_packages
+    build release
+    ;;
+  test)
+    install_packages $build_packages $test_packages
+    check_format
+    log "unit tests (debug)"
+    run_tests dev
+    log "unit tests (ASan + UBSan)"
+    run_tests asan
+    fuzz
+    bench
+    ;;
+  *)
+    echo "usage: $0 run|test|build" >&2
+    exit 2
+    ;;
+esac

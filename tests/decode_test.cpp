@@ -1,0 +1,221 @@
+// The half-bit ring, frame tests and read register, fed with runs directly.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "decode/half_bit_ring.hpp"
+#include "decode/read_register.hpp"
+#include "tests/support/console_capture.hpp"
+#include "tools/tag_signal.hpp"
+
+namespace tavrel {
+namespace {
+
+constexpr int32_t half_run = 12;  // samples: one half-bit
+
+class Decode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    half_bit_ring = HalfBitRing{};
+    parity_check = 1;
+    read_register.last_high = -1;
+    read_register.last_low = -1;
+    read_register.repeat_count = 0;
+    test::console_capture_start(console);
+  }
+  void TearDown() override { test::console_capture_stop(console); }
+
+  std::string log() { return test::console_capture_text(console); }
+
+  test::ConsoleCapture console;
+};
+
+// The 128 half-bits of a frame, one run each.
+void push_half_bits(uint64_t bits, int from = 0, int to = 128) {
+  for (int k = from; k < to; ++k) {
+    const int bit = (bits >> (63 - k / 2)) & 1;
+    const int level = (k % 2 == 0) ? !bit : bit;  // a 1 bit is (0, 1)
+    push_run(level, half_run);
+  }
+}
+
+constexpr uint64_t id40(int high, int low) {
+  return uint64_t(high) << 16 | uint64_t(low);
+}
+
+TEST_F(Decode, RunLengthWindows) {
+  struct Case {
+    int32_t length;
+    int32_t half_bits;
+  };
+  for (Case c : {Case{7, 0}, {8, 1}, {19, 1}, {20, 2}, {32, 2}, {33, 0}, {0, 0}, {-5, 0}}) {
+    reset();
+    push_run(1, c.length);
+    EXPECT_EQ(half_bit_ring.count, c.half_bits) << "run of " << c.length;
+    for (int k = 0; k < c.half_bits; ++k) EXPECT_EQ(half_bit_ring.levels[k], 1);
+  }
+}
+
+TEST_F(Decode, RecognisesWorkedNumbers) {
+  struct Case {
+    uint64_t id;
+    std::string shown;
+  };
+  for (Case c : {Case{id40(0, 1), "\n0.1"},
+                 {id40(4096, 0), "\n4096.0"},
+                 {id40(0, 0), "\n0.0"},
+                 {id40(65535, 0), "\n65535.0"},
+                 {0x3A00000000 | id40(1234, 65535), "\n1234.65535"}}) {
+    read_register.last_high = -1;
+    reset();
+    const std::string before = log();
+    push_half_bits(tag_frame(c.id));
+    EXPECT_EQ(log().substr(before.size()), c.shown);
+  }
+}
+
+TEST_F(Decode, WorkedExampleParities) {
+  // Row 9 = 0001: row parity 1, column parities 0001.
+  const uint64_t bits = tag_frame(id40(0, 1));
+  EXPECT_EQ(bits & frame_bit(58), frame_bit(58));
+  EXPECT_EQ((bits >> 1) & 0xF, 1u);
+  Frame frame{};
+  reset();
+  push_half_bits(bits);
+  EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::ok);
+  EXPECT_EQ(frame.bits, bits);
+}
+
+TEST_F(Decode, ReadsTagWhoseFirstDataBitIsOne) {
+  push_half_bits(tag_frame(0x8400043916));
+  EXPECT_EQ(log(), "\n4.14614");
+}
+
+TEST_F(Decode, RejectsHeaderOfEightOnes) {
+  Frame frame{};
+  push_half_bits(tag_frame(0x0400043916) & ~frame_bit(8));
+  EXPECT_EQ(check_frame(half_bit_ring, false, frame), FrameCheck::header);
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(Decode, NeedsFullWindowSinceReset) {
+  push_half_bits(tag_frame(id40(7, 7)));
+  EXPECT_EQ(log(), "\n7.7");
+  // The ring still holds the whole frame, aligned at its oldest slot, but it belongs to
+  // the previous block.
+  reset();
+  Frame frame{};
+  EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::too_few);
+  half_bit_ring.count = 127;
+  EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::too_few);
+  half_bit_ring.count = 128;
+  EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::ok);
+}
+
+TEST_F(Decode, ParityTestsFollowTheOption) {
+  const uint64_t good = tag_frame(id40(300, 400));
+  struct Case {
+    uint64_t flip;
+    FrameCheck with_check;
+  };
+  for (Case c :
+       {Case{frame_bit(13), FrameCheck::row_parity},                    // row 0 parity
+        {frame_bit(58), FrameCheck::row_parity},                        // row 9 parity
+        {frame_bit(62), FrameCheck::column_parity},                     // column 3 parity
+        {frame_bit(20) | frame_bit(23), FrameCheck::column_parity}}) {  // data + row parity
+    Frame frame{};
+    reset();
+    push_half_bits(good ^ c.flip);
+    EXPECT_EQ(check_frame(half_bit_ring, true, frame), c.with_check);
+    EXPECT_EQ(check_frame(half_bit_ring, false, frame), FrameCheck::ok);
+  }
+  const std::string before = log();
+  parity_check = 1;
+  reset();
+  push_half_bits(good ^ frame_bit(13));
+  EXPECT_EQ(log(), before);
+  parity_check = 0;
+  reset();
+  push_half_bits(good ^ frame_bit(13));
+  EXPECT_EQ(log().substr(before.size()), "\n300.400");
+}
+
+TEST_F(Decode, StopBitValueIgnoredButPairChecked) {
+  const uint64_t bits = tag_frame(id40(1, 2));
+  push_half_bits(bits | frame_bit(63));
+  EXPECT_EQ(log(), "\n1.2");
+
+  Frame frame{};
+  reset();
+  push_half_bits(bits, 0, 127);
+  push_run(1, half_run);  // stop pair (1, 1)
+  EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::manchester);
+}
+
+TEST_F(Decode, RejectsAnyEqualPair) {
+  const uint64_t bits = tag_frame(id40(5, 6));
+  for (int pair : {9, 30, 62}) {
+    for (int level : {0, 1}) {
+      Frame frame{};
+      reset();
+      push_half_bits(bits, 0, 2 * pair);
+      push_run(level, half_run);
+      push_run(level, half_run);
+      push_half_bits(bits, 2 * pair + 2, 128);
+      EXPECT_EQ(check_frame(half_bit_ring, false, frame), FrameCheck::manchester);
+    }
+  }
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(Decode, LongRunCompletesFrameAndWindowMovesOn) {
+  // The stop bit 0 is (1, 0); its low half merges with the next header's first low half.
+  const uint64_t bits = tag_frame(id40(9, 9));
+  push_half_bits(bits, 0, 127);
+  push_run(0, 24);
+  EXPECT_EQ(half_bit_ring.count, 129);
+  EXPECT_EQ(log(), "\n9.9");
+  // The rest of the next frame completes it once more.
+  push_half_bits(bits, 1, 128);
+  EXPECT_EQ(log(), "\n9.9\r9.9 - 0      ");
+}
+
+TEST_F(Decode, RegisterCountsRepeatsAndLogsByteForByte) {
+  for (int i = 0; i < 5; ++i) record(12, 34);
+  EXPECT_EQ(read_register.repeat_count, 4);
+  EXPECT_EQ(log(),
+            "\n12.34"
+            "\r12.34 - 0      "
+            "\r12.34 - 1      "
+            "\r12.34 - 2      "
+            "\r12.34 - 3      ");
+}
+
+TEST_F(Decode, RegisterStartsNewLineForEachNewTag) {
+  record(0, 0);  // the first read is new even though nothing was read before
+  EXPECT_EQ(read_register.repeat_count, 0);
+  record(1, 0);
+  record(1, 0);
+  EXPECT_EQ(read_register.repeat_count, 1);
+  record(1, 1);  // a change of id_low alone is a new tag
+  EXPECT_EQ(read_register.repeat_count, 0);
+  record(1, 0);
+  EXPECT_EQ(read_register.last_high, 1);
+  EXPECT_EQ(read_register.last_low, 0);
+  EXPECT_EQ(read_register.repeat_count, 0);
+  EXPECT_EQ(log(), "\n0.0\n1.0\r1.0 - 0      \n1.1\n1.0");
+}
+
+TEST_F(Decode, RepeatsCountAcrossBlocks) {
+  const uint64_t bits = tag_frame(id40(77, 88));
+  for (int block = 0; block < 3; ++block) {
+    reset();
+    push_half_bits(bits);
+  }
+  EXPECT_EQ(read_register.repeat_count, 2);
+  EXPECT_EQ(log(), "\n77.88\r77.88 - 0      \r77.88 - 1      ");
+}
+
+}  // namespace
+}  // namespace tavrel

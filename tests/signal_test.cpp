@@ -1,0 +1,125 @@
+// Synthesized tag signals through the slicer, ring and register, block by block.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decode/half_bit_ring.hpp"
+#include "decode/read_register.hpp"
+#include "frontend/level_slicer.hpp"
+#include "tests/support/console_capture.hpp"
+#include "tools/tag_signal.hpp"
+
+namespace tavrel {
+namespace {
+
+constexpr int32_t block = 12000;  // samples per channel in 250 ms
+
+class Signal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    parity_check = 1;
+    read_register.last_high = -1;
+    read_register.last_low = -1;
+    read_register.repeat_count = 0;
+    test::console_capture_start(console);
+  }
+  void TearDown() override { test::console_capture_stop(console); }
+
+  // Slices whole blocks of `samples` as the program does; returns the new log text.
+  std::string decode(std::vector<uint8_t> samples, int32_t invert = 0) {
+    const std::string before = test::console_capture_text(console);
+    for (size_t at = 0; at + block <= samples.size(); at += block) {
+      slice_block(samples.data() + at, block, invert);
+    }
+    return test::console_capture_text(console).substr(before.size());
+  }
+
+  // The number of reads in a log.
+  static int reads(const std::string& log) {
+    int n = 0;
+    for (char c : log) n += (c == '\n' || c == '\r');
+    return n;
+  }
+
+  test::ConsoleCapture console;
+};
+
+std::vector<uint8_t> tag(uint64_t id40, double seconds, TagSignalOptions options = {}) {
+  TagSignal signal{options};
+  std::vector<uint8_t> out;
+  const int frames = static_cast<int>(seconds * sample_rate / (64 * options.bit_samples)) + 1;
+  append_frames(signal, tag_frame(id40), frames, out);
+  return out;
+}
+
+TEST_F(Signal, ReadsSeveralTagsInBothPolarities) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 8; ++i) {
+    const uint64_t id = random() & 0xFF'FFFF'FFFF;
+    const std::string number =
+        std::to_string((id >> 16) & 0xFFFF) + "." + std::to_string(id & 0xFFFF);
+    for (bool invert : {false, true}) {
+      TagSignalOptions options;
+      options.invert = invert;
+      read_register.last_high = -1;
+      const std::string log = decode(tag(id, 0.5, options), invert);
+      // A 250 ms block holds about seven frames; those cut by block edges are lost.
+      EXPECT_EQ(log.substr(0, number.size() + 1), "\n" + number) << std::hex << id;
+      EXPECT_GE(reads(log), 8) << std::hex << id;
+      // The wrong polarity turns every 1 into a 0: no header, nothing read.
+      EXPECT_EQ(decode(tag(id, 0.5, options), !invert), "");
+    }
+  }
+}
+
+TEST_F(Signal, AmplitudeMustCrossThresholds) {
+  TagSignalOptions options;
+  options.amplitude = 23.0 / 128;
+  EXPECT_GE(reads(decode(tag(0x12'3456'789A, 0.25, options))), 4);
+  options.amplitude = 21.0 / 128;
+  EXPECT_EQ(decode(tag(0x12'3456'789A, 0.25, options)), "");
+}
+
+TEST_F(Signal, ToleratesOffsetJitterAndModerateNoise) {
+  TagSignalOptions options;
+  options.dc_offset = 0.1;
+  options.jitter = 1.0;
+  options.noise = 0.04;
+  EXPECT_GE(reads(decode(tag(0xAB'CDEF'0123, 1.0, options))), 16);
+}
+
+TEST_F(Signal, ReadsClockWithinRunWindows) {
+  // Runs of 8..19 and 20..32 samples, later high runs one shorter, admit bit periods
+  // of about 22 to 32 samples.
+  for (double bit_samples : {22.5, 24.576, 30.0}) {
+    TagSignalOptions options;
+    options.bit_samples = bit_samples;
+    read_register.last_high = -1;
+    EXPECT_GE(reads(decode(tag(0x01'0203'0405, 0.5, options))), 4) << bit_samples;
+  }
+}
+
+TEST_F(Signal, NoiseNeverReadsWithParityOn) {
+  std::mt19937 random(11);
+  for (double sigma : {10.0, 25.0, 40.0, 80.0}) {
+    std::normal_distribution<double> noise(128.0, sigma);
+    std::vector<uint8_t> samples(block * 40);  // 10 s
+    for (auto& s : samples) s = static_cast<uint8_t>(std::clamp(noise(random), 0.0, 255.0));
+    EXPECT_EQ(decode(samples), "") << sigma;
+  }
+}
+
+TEST_F(Signal, WrongRowParityReadOnlyWithoutCheck) {
+  TagSignal signal;
+  std::vector<uint8_t> samples;
+  append_frames(signal, tag_frame(0x00'0001'0002) ^ frame_bit(28), 40, samples);
+  EXPECT_EQ(decode(samples), "");
+  parity_check = 0;
+  EXPECT_EQ(decode(samples).substr(0, 4), "\n1.2");
+}
+
+}  // namespace
+}  // namespace tavrel
