@@ -9,7 +9,8 @@ cd "$(dirname "$0")"
 # Debian packages, by purpose.
 build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libasound2-dev libgtk-3-dev"
-test_packages="clang libclang-rt-dev clang-format"
+test_packages="clang libclang-rt-dev clang-format g++-mingw-w64-x86-64 wine wine64
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick"
 
 log() { printf '\n== %s\n' "$*"; }
 
@@ -55,6 +56,12 @@ fuzz() {
   rm -rf "$corpus"
 }
 
+e2e() {
+  log "end-to-end tests (Xvfb, PulseAudio, Wine)"
+  build windows
+  TAVREL_BUILD=$PWD/build/dev TAVREL_WINDOWS_BUILD=$PWD/build/windows tests/e2e/run_all.sh
+}
+
 bench() {
   log "benchmark (release)"
   build release
@@ -78,6 +85,7 @@ case "${1:-}" in
     run_tests dev
     log "unit tests (ASan + UBSan)"
     run_tests asan
+    e2e
     fuzz
     bench
     ;;

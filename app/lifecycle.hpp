@@ -1,0 +1,15 @@
+#pragma once
+// The two flags by which the main thread and the capture worker meet.
+
+#include <atomic>
+#include <cstdint>
+
+namespace tavrel {
+
+/// Set by the main thread before the worker starts, cleared when the dialog has ended.
+extern std::atomic<uint8_t> run_flag;
+
+/// Set by the worker as the last step of its teardown.
+extern std::atomic<uint8_t> worker_done;
+
+}  // namespace tavrel

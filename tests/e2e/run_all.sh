@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Starts the real parts the end-to-end tests talk to, once for all of them:
+#   - an X server (Xvfb), exported as DISPLAY
+#   - a private PulseAudio whose default input is a pipe source; TAG_FIFO is the pipe,
+#     fed with tests/e2e programs (tag_feed)
+#   - a Wine prefix (WINEPREFIX) for the Windows build, when that build exists
+# then runs every tests/e2e/test_*.sh and prints "e2e: N passed, N failed".
+# Environment for the scripts: TAVREL_BUILD (Linux build dir), TAVREL_WINDOWS_BUILD
+# (mingw build dir, may be absent), E2E_WORK (a scratch folder), TAG_FIFO, DISPLAY,
+# XDG_RUNTIME_DIR, WINEPREFIX.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+export TAVREL_BUILD=${TAVREL_BUILD:-$root/build/dev}
+export TAVREL_WINDOWS_BUILD=${TAVREL_WINDOWS_BUILD:-$root/build/windows}
+export E2E_WORK
+E2E_WORK=$(mktemp -d /tmp/tavrel-e2e.XXXXXX)
+pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  [ -n "${WINEPREFIX:-}" ] && WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
+  rm -rf "$E2E_WORK"
+}
+trap cleanup EXIT
+
+# Waits up to $1 tenths of a second for the command that follows to succeed.
+wait_for() {
+  local tenths=$1
+  shift
+  for ((i = 0; i < tenths; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "e2e: gave up waiting for: $*" >&2
+  return 1
+}
+
+# X server
+export DISPLAY=:$((100 + RANDOM % 400))
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$E2E_WORK/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 100 xdotool getdisplaygeometry || exit 1
+
+# Sound server; it creates the pipe itself.
+export XDG_RUNTIME_DIR=$E2E_WORK/xdg
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export TAG_FIFO=$XDG_RUNTIME_DIR/tag.fifo
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
+  -L module-native-protocol-unix -L "module-null-sink sink_name=out" \
+  -L "module-pipe-source source_name=tag file=$TAG_FIFO format=u8 rate=48000 channels=2" \
+  -L module-always-sink >"$E2E_WORK/pulse.log" 2>&1 &
+pids+=($!)
+wait_for 200 pactl info || exit 1
+pactl set-default-source tag
+
+# Wine, only for a Windows build.
+if [ -d "$TAVREL_WINDOWS_BUILD" ]; then
+  export WINEPREFIX=$E2E_WORK/wine WINEDEBUG=-all
+  timeout 300 wineboot -i >"$E2E_WORK/wineboot.log" 2>&1 || echo "e2e: wineboot failed" >&2
+fi
+
+passed=0
+failed=0
+for t in "$here"/test_*.sh; do
+  [ -e "$t" ] || continue
+  name=$(basename "$t" .sh)
+  echo "-- $name"
+  if bash "$t"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "-- $name FAILED"
+  fi
+done
+echo "e2e: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,115 @@
+// Feeds a sound server's pipe source in real time, as a reader front end would feed the
+// line input: interleaved 8-bit stereo at 48000 frames/s, the tag signal on the right.
+//
+//   tag_feed [--stop] FIFO STEP...
+//     silence:SECONDS            middle level on both channels
+//     tag:HEX10:SECONDS[:FLAG]   a tag repeating; FLAG invert (upside down) or badrow
+//                                (row 0's parity bit flipped in every frame)
+//     pattern:SECONDS            left = frame number & 255, right = its complement
+//
+// After the last step it keeps writing silence until killed, so that capture never
+// starves; with --stop it stops writing instead. Each step's start time goes to stderr.
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/tag_signal.hpp"
+
+using namespace tavrel;
+
+namespace {
+
+constexpr int64_t chunk_frames = 4800;  // 0.1 s
+
+struct Feed {
+  std::FILE* out;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  int64_t frames = 0;  ///< stereo frames written so far
+  int64_t pattern = 0;
+};
+
+// Writes whole stereo frames, never faster than real time.
+void write_paced(Feed& feed, const std::vector<uint8_t>& stereo) {
+  for (size_t at = 0; at < stereo.size(); at += 2 * chunk_frames) {
+    const size_t bytes = std::min<size_t>(2 * chunk_frames, stereo.size() - at);
+    std::this_thread::sleep_until(feed.start + std::chrono::microseconds(feed.frames * 1000000 / 48000));
+    if (std::fwrite(stereo.data() + at, 1, bytes, feed.out) != bytes) std::exit(1);
+    std::fflush(feed.out);
+    feed.frames += static_cast<int64_t>(bytes / 2);
+  }
+}
+
+std::vector<std::string> split(const std::string& s) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t colon; (colon = s.find(':', from)) != std::string::npos; from = colon + 1) {
+    parts.push_back(s.substr(from, colon - from));
+  }
+  parts.push_back(s.substr(from));
+  return parts;
+}
+
+[[noreturn]] void usage() {
+  std::fprintf(stderr, "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S ...\n");
+  std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  int arg = 1;
+  bool stop = false;
+  if (arg < argc && std::strcmp(argv[arg], "--stop") == 0) stop = true, ++arg;
+  if (arg >= argc) usage();
+  Feed feed{std::fopen(argv[arg++], "wb")};
+  if (!feed.out) {
+    std::perror("tag_feed: open");
+    return 1;
+  }
+  TagSignal signal;
+  for (; arg < argc; ++arg) {
+    const auto p = split(argv[arg]);
+    std::vector<uint8_t> right;
+    const double seconds = std::atof(p.back().c_str());
+    const std::string& kind = p[0];
+    int64_t samples = 0;
+    if (kind == "silence" && p.size() == 2) {
+      samples = static_cast<int64_t>(seconds * 48000);
+      right.assign(static_cast<size_t>(samples), 128);
+    } else if (kind == "tag" && (p.size() == 3 || p.size() == 4)) {
+      const std::string flag = p.size() == 4 ? p[3] : "";
+      const double secs = std::atof(p[2].c_str());
+      signal.options.invert = flag == "invert";
+      uint64_t bits = tag_frame(std::strtoull(p[1].c_str(), nullptr, 16));
+      if (flag == "badrow") bits ^= frame_bit(13);
+      signal.written = 0;
+      signal.time = 0;
+      const int frames = static_cast<int>(secs * sample_rate / (64 * signal.options.bit_samples));
+      append_frames(signal, bits, frames, right);
+    } else if (kind == "pattern" && p.size() == 2) {
+      samples = static_cast<int64_t>(seconds * 48000);
+      std::vector<uint8_t> stereo(static_cast<size_t>(2 * samples));
+      for (int64_t i = 0; i < samples; ++i, ++feed.pattern) {
+        stereo[2 * i] = static_cast<uint8_t>(feed.pattern & 0xFF);
+        stereo[2 * i + 1] = static_cast<uint8_t>(~feed.pattern & 0xFF);
+      }
+      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+      write_paced(feed, stereo);
+      continue;
+    } else {
+      usage();
+    }
+    std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+    write_paced(feed, to_stereo(right));
+  }
+  if (stop) return 0;
+  const std::vector<uint8_t> silence(2 * chunk_frames, 128);
+  for (;;) write_paced(feed, silence);
+}
