@@ -85,6 +85,8 @@ case "${1:-}" in
     run_tests dev
     log "unit tests (ASan + UBSan)"
     run_tests asan
+    log "unit tests (ThreadSanitizer)"
+    run_tests tsan
     e2e
     fuzz
     bench
