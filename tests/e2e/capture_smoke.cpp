@@ -56,8 +56,8 @@ int main(int argc, char** argv) {
     console_print("block %d: %d samples, +%.1f ms, left[0]=%d%s\n", k, n, ms, left[0],
                   broken < 0 ? "" : " BAD");
     if (broken >= 0) {
-      console_print("  pattern broken at sample %d: left %d right %d\n", broken, left[broken],
-                    right[broken]);
+      console_print("  pattern broken at sample %d: left %d right %d after left %d\n", broken,
+                    left[broken], right[broken], broken > 0 ? left[broken - 1] : -1);
       ok = false;
     }
     if (k == 0) continue;

@@ -1,0 +1,56 @@
+# Shared by the capture tests (sourced, not run): feed the pattern, record, judge.
+
+# Reads away whatever an earlier test left queued in the pipe source, so that a
+# recording starts with what is fed next.
+drain_source() {
+  timeout 1 arecord -q -D default -f U8 -c 2 -r 48000 -t raw >/dev/null 2>&1
+  return 0
+}
+
+# capture_with_pattern OUT FEED COMMAND... : starts the recording first, then the
+# pattern (so no stale sound comes before it), and waits for the recorder.
+capture_with_pattern() {
+  local out=$1 feed=$2
+  shift 2
+  timeout 90 "$@" >"$out" 2>&1 &
+  local recorder=$!
+  sleep 0.5
+  "$feed" "$TAG_FIFO" pattern:30 2>/dev/null &
+  local feeder=$!
+  wait "$recorder"
+  local status=$?
+  kill "$feeder" 2>/dev/null
+  wait "$feeder" 2>/dev/null
+  sed 's/^/   /' "$out"
+  if [ "$status" -ne 0 ]; then
+    echo "   recorder exited with $status"
+    return 1
+  fi
+}
+
+# check_capture_output OUT BLOCKS : every block full and on the pattern, the mean
+# interval 225..275 ms with none above 700 ms, no capture message, released at the end.
+check_capture_output() {
+  local out=$1 blocks=$2
+  tr -d '\r' <"$out" >"$out.unix"
+  local full
+  full=$(grep -c '^block [0-9]*: 12000 samples, .*left\[0\]=[0-9]*$' "$out.unix")
+  if [ "$full" -ne "$blocks" ]; then
+    echo "   expected $blocks full blocks on the pattern, got $full"
+    return 1
+  fi
+  if grep -qE 'ERROR|Wait timeout|invalid|driver|memory|prepared' "$out.unix"; then
+    echo "   capture wrote a message"
+    return 1
+  fi
+  if [ "$(tail -n 1 "$out.unix")" != "released" ]; then
+    echo "   no clean release"
+    return 1
+  fi
+  awk '/^intervals:/ { found = 1; mean = $3; max = $7 }
+       END {
+         ok = found && mean >= 225 && mean <= 275 && max <= 700
+         if (!ok) print "   block timing off: mean " mean " max " max " ms"
+         exit !ok
+       }' "$out.unix"
+}
