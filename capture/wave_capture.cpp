@@ -116,7 +116,8 @@ int32_t read_block(uint8_t* left, uint8_t* right) {
     if (waited == WaitResult::timed_out) console_print("Wait timeout!\n");
     if (waits == wait_limit) return 0;
   }
-  const uint8_t* half = wave_capture.halves[wave_capture.current_half.load(std::memory_order_relaxed)];
+  const uint8_t* half =
+      wave_capture.halves[wave_capture.current_half.load(std::memory_order_relaxed)];
   for (int32_t j = 0; j < block_frames; ++j) {
     left[j] = half[2 * j];
     right[j] = half[2 * j + 1];
@@ -128,12 +129,14 @@ void stop_capture() {
   if (!wave_capture.recording.load(std::memory_order_relaxed)) return;
   // Cleared first: buffers the reset hands back are then neither copied nor requeued.
   wave_capture.recording.store(0, std::memory_order_relaxed);
-  MMRESULT result = waveInStop(wave_capture.device);
-  if (result != MMSYSERR_NOERROR) console_print("waveInStop ERROR: %d\n", static_cast<int>(result));
-  result = waveInReset(wave_capture.device);
-  if (result != MMSYSERR_NOERROR) console_print("waveInReset ERROR: %d\n", static_cast<int>(result));
-  result = waveInClose(wave_capture.device);
-  if (result != MMSYSERR_NOERROR) {
+  const HWAVEIN device = wave_capture.device;
+  if (const MMRESULT result = waveInStop(device); result != MMSYSERR_NOERROR) {
+    console_print("waveInStop ERROR: %d\n", static_cast<int>(result));
+  }
+  if (const MMRESULT result = waveInReset(device); result != MMSYSERR_NOERROR) {
+    console_print("waveInReset ERROR: %d\n", static_cast<int>(result));
+  }
+  if (const MMRESULT result = waveInClose(device); result != MMSYSERR_NOERROR) {
     console_print("waveInClose ERROR: %d\n", static_cast<int>(result));
   } else {
     wave_capture.device_open = 0;

@@ -47,14 +47,14 @@ struct WAVEFORMATEX {
 };
 
 struct WAVEHDR {
-  LPSTR lpData;            ///< the caller's buffer
-  DWORD dwBufferLength;    ///< bytes the device may fill
-  DWORD dwBytesRecorded;   ///< bytes filled, set by the device
-  DWORD_PTR dwUser;        ///< the caller's own value
-  DWORD dwFlags;           ///< WHDR_* bits
-  DWORD dwLoops;           ///< unused for input
-  WAVEHDR* lpNext;         ///< the device's queue link
-  DWORD_PTR reserved;      ///< the device's own value
+  LPSTR lpData;           ///< the caller's buffer
+  DWORD dwBufferLength;   ///< bytes the device may fill
+  DWORD dwBytesRecorded;  ///< bytes filled, set by the device
+  DWORD_PTR dwUser;       ///< the caller's own value
+  DWORD dwFlags;          ///< WHDR_* bits
+  DWORD dwLoops;          ///< unused for input
+  WAVEHDR* lpNext;        ///< the device's queue link
+  DWORD_PTR reserved;     ///< the device's own value
 };
 
 using WaveInProc = void (*)(HWAVEIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);

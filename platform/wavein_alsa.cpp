@@ -52,8 +52,8 @@ static bool valid(HWAVEIN hwi) {
 }
 
 static bool alsa_format(const WAVEFORMATEX& format, snd_pcm_format_t* alsa) {
-  if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels == 0 ||
-      format.nSamplesPerSec == 0 || format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8) {
+  if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels == 0 || format.nSamplesPerSec == 0 ||
+      format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8) {
     return false;
   }
   switch (format.wBitsPerSample) {
@@ -143,9 +143,8 @@ static void carry_out(std::unique_lock<std::mutex>& hold) {
 static void capture_thread() {
   std::unique_lock<std::mutex> hold(device.lock);
   for (;;) {
-    device.wake.wait(hold, [] {
-      return device.command != Command::none || (device.running && device.head);
-    });
+    device.wake.wait(
+        hold, [] { return device.command != Command::none || (device.running && device.head); });
     if (device.command == Command::quit) return;
     if (device.command != Command::none) {
       carry_out(hold);

@@ -23,8 +23,7 @@ using test::fake_event;
 using test::fake_wavein;
 using test::WaveCall;
 
-const std::string opened_log =
-    "open prepare add prepare add prepare add prepare add start ";
+const std::string opened_log = "open prepare add prepare add prepare add prepare add start ";
 
 std::string repeat(const std::string& text, int times) {
   std::string all;
@@ -52,7 +51,9 @@ class Capture : public ::testing::Test {
     return open_capture();
   }
   // The calls logged since the log read `before`.
-  std::string calls_after(const std::string& before) { return fake_wavein.log.substr(before.size()); }
+  std::string calls_after(const std::string& before) {
+    return fake_wavein.log.substr(before.size());
+  }
   std::string log() { return test::console_capture_text(console); }
 
   // True when the block read is the double's fill for `seed`.
@@ -322,7 +323,8 @@ TEST_F(Capture, BlocksFromTheDriverThreadArriveWhole) {
       while (taken.load(std::memory_order_acquire) == k) std::this_thread::yield();
     }
     // Keep completing while the worker stops: the stop must leave nothing queued.
-    while (test::fake_wavein_complete(0)) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (test::fake_wavein_complete(0))
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
   });
   int whole = 0;
   for (int k = 0; k < blocks; ++k) {

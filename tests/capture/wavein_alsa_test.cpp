@@ -60,8 +60,7 @@ TEST(WaveInAlsa, RejectsBadHandleDeviceFlagsAndFormatWithWinmmNumbers) {
   HWAVEIN device = nullptr;
   WAVEFORMATEX format = stereo_u8();
   EXPECT_EQ(waveInOpen(&device, 3, &format, callback, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
-  EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, callback, 0, 0x00010000),
-            MMSYSERR_INVALFLAG);
+  EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, callback, 0, 0x00010000), MMSYSERR_INVALFLAG);
   format.nBlockAlign = 4;
   EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, callback, 0, CALLBACK_FUNCTION),
             WAVERR_BADFORMAT);

@@ -34,7 +34,7 @@ check_capture_output() {
   local out=$1 blocks=$2
   tr -d '\r' <"$out" >"$out.unix"
   local full
-  full=$(grep -c '^block [0-9]*: 12000 samples, .*left\[0\]=[0-9]*$' "$out.unix")
+  full=$(grep -cE '^block [0-9]+: 12000 samples, .*left\[0\]=[0-9]+( \(settling\))?$' "$out.unix")
   if [ "$full" -ne "$blocks" ]; then
     echo "   expected $blocks full blocks on the pattern, got $full"
     return 1

@@ -25,7 +25,8 @@ using namespace tavrel;
 
 namespace {
 
-constexpr int64_t chunk_frames = 4800;  // 0.1 s
+// 20 ms: Wine's wave input loses sound that reaches it in 100 ms bursts.
+constexpr int64_t chunk_frames = 960;
 
 struct Feed {
   std::FILE* out;

@@ -13,8 +13,8 @@ namespace test {
 FakeWaveIn fake_wavein;
 static WaveInDevice fake_device;
 
-static const char* const call_names[wave_call_kinds] = {"open",  "prepare", "add",  "start",
-                                                       "stop",  "reset",   "close"};
+static const char* const call_names[wave_call_kinds] = {"open", "prepare", "add",  "start",
+                                                        "stop", "reset",   "close"};
 
 void fake_wavein_reset() {
   std::lock_guard<std::mutex> hold(fake_wavein.lock);
