@@ -15,7 +15,7 @@ capture_with_pattern() {
   timeout 90 "$@" >"$out" 2>&1 &
   local recorder=$!
   sleep 0.5
-  "$feed" "$TAG_FIFO" pattern:30 2>/dev/null &
+  "$feed" "$TAG_FIFO" pattern:120 2>/dev/null &
   local feeder=$!
   wait "$recorder"
   local status=$?
