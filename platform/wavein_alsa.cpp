@@ -21,7 +21,7 @@
 
 namespace tavrel {
 
-constexpr unsigned int pcm_latency_us = 100000;  ///< ALSA buffer: room for 100 ms of sound
+constexpr unsigned int pcm_latency_us = 200000;  ///< ALSA buffer: room for 200 ms of sound
 constexpr int poll_ms = 50;  ///< longest wait for sound before the thread looks at commands
 
 enum class Command : int32_t { none, stop, reset, quit };
