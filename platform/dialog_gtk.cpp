@@ -326,9 +326,10 @@ void surface_text(const Surface& surface, const char* text) {
   cairo_save(cr);
   cairo_set_source_rgb(cr, 0, 0, 0);
   cairo_translate(cr, text_left, text_top);
+  // The layout keeps the unscaled matrix it was made with: told of the stretch, Pango
+  // would keep the advances as they were and only widen the glyphs, so that they overlap.
   cairo_scale(cr, display_font.scale_x, 1);
   cairo_move_to(cr, 0, 0);
-  pango_cairo_update_layout(cr, layout);
   pango_layout_set_text(layout, text, -1);
   pango_cairo_show_layout(cr, layout);
   cairo_restore(cr);
