@@ -56,9 +56,9 @@ static INT_PTR CALLBACK dialog_procedure(HWND hwnd, UINT message, WPARAM wparam,
 void surface_init(void* window) {
   SetTimer(window_of(window), timer_id, timer_period, nullptr);
   if (resources.font) return;
-  resources.font = CreateFontA(62, 36, 0, 0, 800, FALSE, FALSE, FALSE, OEM_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                               FIXED_PITCH | FF_MODERN, "impact");
+  resources.font =
+      CreateFontA(62, 36, 0, 0, 800, FALSE, FALSE, FALSE, OEM_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, FIXED_PITCH | FF_MODERN, "impact");
   resources.brushes[0] = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   resources.brushes[1] = CreateSolidBrush(RGB(255, 0, 0));
   resources.brushes[2] = CreateSolidBrush(RGB(128, 128, 128));
@@ -94,10 +94,12 @@ void surface_set_label(void* window, const char* text) {
   SetWindowTextA(GetDlgItem(window_of(window), label_control), text);
 }
 
+static int32_t box_state(HWND box) {
+  return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
 int32_t surface_check(void* window, int32_t control) {
-  return SendMessageA(GetDlgItem(window_of(window), control), BM_GETCHECK, 0, 0) == BST_CHECKED
-             ? 1
-             : 0;
+  return box_state(GetDlgItem(window_of(window), control));
 }
 
 void surface_set_check(void* window, int32_t control, int32_t state) {
@@ -128,7 +130,7 @@ void run_status_dialog() {
 int32_t invert_state() {
   HWND hwnd = window_of(status_dialog.window.load());
   if (!hwnd) return 0;
-  return SendMessageA(GetDlgItem(hwnd, invert_control), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  return box_state(GetDlgItem(hwnd, invert_control));
 }
 
 }  // namespace tavrel

@@ -12,11 +12,11 @@ namespace tavrel {
 
 StatusDialog status_dialog;
 
-constexpr int32_t block_width = 10;      ///< pixels
-constexpr int32_t block_height = 17;     ///< pixels
-constexpr int32_t position_step = 2;     ///< pixels per tick with new reads
-constexpr int32_t position_modulus = 82; ///< keeps the block on odd positions 1..81
-constexpr int32_t refresh_ticks = 4;     ///< display refresh every 400 ms
+constexpr int32_t block_width = 10;       ///< pixels
+constexpr int32_t block_height = 17;      ///< pixels
+constexpr int32_t position_step = 2;      ///< pixels per tick with new reads
+constexpr int32_t position_modulus = 82;  ///< keeps the block on odd positions 1..81
+constexpr int32_t refresh_ticks = 4;      ///< display refresh every 400 ms
 constexpr Rect text_area{10, 10, 478, 80};
 
 static Rect block_at(int32_t position) {
@@ -52,8 +52,8 @@ static void refresh_display(void* window, const Surface& display) {
   surface_fill(display, text_area, Brush::button_face);
   char text[32];
   char label[32];
-  if ((d.shown_repeat == r.repeat_count.load(relaxed) && r.last_high.load(relaxed) == d.shown_high &&
-       r.last_low.load(relaxed) == d.shown_low) ||
+  if ((d.shown_repeat == r.repeat_count.load(relaxed) &&
+       r.last_high.load(relaxed) == d.shown_high && r.last_low.load(relaxed) == d.shown_low) ||
       (r.last_high.load(relaxed) == -1 && r.last_low.load(relaxed) == -1)) {
     std::snprintf(text, sizeof text, "- - - . - - -");
     std::snprintf(label, sizeof label, "Repeat:");

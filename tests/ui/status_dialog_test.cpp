@@ -161,8 +161,8 @@ TEST_F(StatusDialog, RefusedDisplayKeepsIndicatorAndLeavesReadUnshown) {
   set_register(4, 100, 2);
   fake_surface.refused_control = display_control;
   const Calls fourth = next_refresh();
-  EXPECT_EQ(fourth, (Calls{"begin 1002", block(7, "face"), block(9, "red"), "end 1002",
-                           "refuse 1000"}));
+  EXPECT_EQ(fourth,
+            (Calls{"begin 1002", block(7, "face"), block(9, "red"), "end 1002", "refuse 1000"}));
   EXPECT_EQ(status_dialog.shown_repeat, 0);
   fake_surface.refused_control = 0;
   EXPECT_EQ(display_part(next_refresh()), refresh("4.100", "Repeat: 2"));
