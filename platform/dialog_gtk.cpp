@@ -12,8 +12,6 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdio>
-
 #include "ui/dialog_procedure.hpp"
 #include "ui/dialog_surface.hpp"
 #include "ui/invert_query.hpp"
@@ -84,8 +82,8 @@ struct GtkDialog {
   StaticControl display;
   StaticControl indicator;
   StaticControl label;
-  char label_text[32];
-  PangoLayout* display_layout;
+  PangoLayout* label_layout;    ///< the repeat label's text in the dialog font
+  PangoLayout* display_layout;  ///< the number in the display font
   guint timer;
   GSource* invert_source;  ///< answers the worker's invert question on this thread
 };
@@ -129,14 +127,12 @@ static gboolean draw_static(GtkWidget* widget, cairo_t* cr, gpointer data) {
     cairo_fill(cr);
   } else {
     // The label: left-aligned and vertically centred in its client area.
-    PangoLayout* layout = gtk_widget_create_pango_layout(widget, dialog.label_text);
     int text_w = 0;
     int text_h = 0;
-    pango_layout_get_pixel_size(layout, &text_w, &text_h);
+    pango_layout_get_pixel_size(dialog.label_layout, &text_w, &text_h);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_move_to(cr, e, e + (h - 2 * e - text_h) / 2);
-    pango_cairo_show_layout(cr, layout);
-    g_object_unref(layout);
+    pango_cairo_show_layout(cr, dialog.label_layout);
   }
   draw_edge(cr, e, w, h);
   return TRUE;
@@ -237,7 +233,7 @@ static void build_window() {
   add_static(fixed, dialog.display, client_edge, true, 2, 2, 321, 58);
   add_static(fixed, dialog.indicator, client_edge, true, 329, 2, 64, 12);
   add_static(fixed, dialog.label, static_edge, false, 329, 23, 64, 12);
-  std::snprintf(dialog.label_text, sizeof dialog.label_text, "Repeat:");
+  dialog.label_layout = gtk_widget_create_pango_layout(dialog.label.widget, "Repeat:");
   dialog.crc_box = add_check_box(fixed, "CRC Check", 329, 50);
   dialog.invert_box = add_check_box(fixed, "Invert Signal", 329, 38);
 
@@ -251,6 +247,7 @@ static void free_window() {
     cairo_destroy(control->context);
     cairo_surface_destroy(control->backing);
   }
+  g_object_unref(dialog.label_layout);
   if (dialog.display_layout) g_object_unref(dialog.display_layout);
   gtk_widget_destroy(dialog.window);
   dialog = {};
@@ -337,7 +334,7 @@ void surface_text(const Surface& surface, const char* text) {
 
 void surface_set_label(void* window, const char* text) {
   if (window == nullptr || window != dialog.window) return;
-  std::snprintf(dialog.label_text, sizeof dialog.label_text, "%s", text);
+  pango_layout_set_text(dialog.label_layout, text, -1);
   gtk_widget_queue_draw(dialog.label.widget);
 }
 

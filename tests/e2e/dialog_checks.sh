@@ -84,7 +84,7 @@ fi
 
 echo "[$PROGRAM_NAME] the reads stop: dashes and a grey block"
 wait_for_line "feed stopped" 15
-sleep 1  # the second refresh after the last read comes at most 800 ms after it
+sleep 1.5  # the second refresh after the last read comes at most 800 ms after it
 shoot
 red=$(count_colour "$ind_x" "$ind_y" "$ind_w" "$ind_h" FF0000)
 grey=$(count_colour "$ind_x" "$ind_y" "$ind_w" "$ind_h" 808080)

@@ -57,7 +57,7 @@ std::string block(int32_t x, const char* brush) {
   return "fill 1002 " + std::to_string(x) + " 0 " + std::to_string(x + 10) + " 17 " + brush;
 }
 
-class StatusDialog : public ::testing::Test {
+class StatusDialogLogic : public ::testing::Test {
  protected:
   void SetUp() override {
     test::fake_surface_reset();
@@ -74,14 +74,14 @@ class StatusDialog : public ::testing::Test {
   }
 };
 
-TEST_F(StatusDialog, InitKeepsWindowStartsSurfaceAndTicksOnlyCrcCheck) {
+TEST_F(StatusDialogLogic, InitKeepsWindowStartsSurfaceAndTicksOnlyCrcCheck) {
   EXPECT_EQ(status_dialog.window.load(), &window_stand_in);
   EXPECT_EQ(fake_surface.inits, 1);
   EXPECT_EQ(fake_surface.checks[0], 1);
   EXPECT_EQ(fake_surface.checks[1], 0);
 }
 
-TEST_F(StatusDialog, GreyBlockFromFirstTickAndDashesFirstOnFourth) {
+TEST_F(StatusDialogLogic, GreyBlockFromFirstTickAndDashesFirstOnFourth) {
   const Calls quiet = {"begin 1002", block(1, "grey"), "end 1002", "begin 1000", "end 1000"};
   for (int tick = 1; tick <= 3; ++tick) EXPECT_EQ(ticks(1), quiet) << "tick " << tick;
   EXPECT_EQ(display_part(ticks(1)), dashes);
@@ -89,7 +89,7 @@ TEST_F(StatusDialog, GreyBlockFromFirstTickAndDashesFirstOnFourth) {
   EXPECT_EQ(display_part(ticks(1)), dashes);
 }
 
-TEST_F(StatusDialog, BlockStepsByTwoThroughOddPositionsAndWrapsToOne) {
+TEST_F(StatusDialogLogic, BlockStepsByTwoThroughOddPositionsAndWrapsToOne) {
   int32_t from = 1;
   for (int step = 0; step < 45; ++step) {
     read_register.repeat_count.fetch_add(1);  // a read before every tick
@@ -104,7 +104,7 @@ TEST_F(StatusDialog, BlockStepsByTwoThroughOddPositionsAndWrapsToOne) {
   EXPECT_EQ(status_dialog.position, 9);  // 40 steps to 81, then 1, 3, 5, 7, 9
 }
 
-TEST_F(StatusDialog, RefreshShowsNumberAndCountThenDashesOnceNothingNew) {
+TEST_F(StatusDialogLogic, RefreshShowsNumberAndCountThenDashesOnceNothingNew) {
   set_register(4, 14614, 3);
   const Calls fourth = next_refresh();
   EXPECT_EQ(Calls(fourth.begin(), fourth.begin() + 4),
@@ -124,7 +124,7 @@ TEST_F(StatusDialog, RefreshShowsNumberAndCountThenDashesOnceNothingNew) {
   EXPECT_EQ(display_part(next_refresh()), refresh("4.14614", "Repeat: 4"));
 }
 
-TEST_F(StatusDialog, NewTagWithCountStillZeroShowsForOneRefreshWithoutStepping) {
+TEST_F(StatusDialogLogic, NewTagWithCountStillZeroShowsForOneRefreshWithoutStepping) {
   next_refresh();  // dashes shown, shown_repeat 0
   set_register(7, 99, 0);
   const Calls first = next_refresh();
@@ -134,7 +134,7 @@ TEST_F(StatusDialog, NewTagWithCountStillZeroShowsForOneRefreshWithoutStepping) 
   EXPECT_EQ(status_dialog.position, 1);
 }
 
-TEST_F(StatusDialog, ReadLandingInsideRefreshCountsAsShownWithoutBeingDrawn) {
+TEST_F(StatusDialogLogic, ReadLandingInsideRefreshCountsAsShownWithoutBeingDrawn) {
   set_register(4, 100, 0);
   fake_surface.on_text = [] {
     set_register(5, 200, 0);
@@ -146,7 +146,7 @@ TEST_F(StatusDialog, ReadLandingInsideRefreshCountsAsShownWithoutBeingDrawn) {
   EXPECT_EQ(display_part(next_refresh()), dashes);
 }
 
-TEST_F(StatusDialog, RefusedIndicatorEndsTickAndSkipsDisplay) {
+TEST_F(StatusDialogLogic, RefusedIndicatorEndsTickAndSkipsDisplay) {
   set_register(4, 100, 2);
   fake_surface.refused_control = indicator_control;
   EXPECT_EQ(ticks(2), Calls(2, "refuse 1002"));
@@ -157,7 +157,7 @@ TEST_F(StatusDialog, RefusedIndicatorEndsTickAndSkipsDisplay) {
   EXPECT_EQ(display_part(ticks(1)), refresh("4.100", "Repeat: 2"));
 }
 
-TEST_F(StatusDialog, RefusedDisplayKeepsIndicatorAndLeavesReadUnshown) {
+TEST_F(StatusDialogLogic, RefusedDisplayKeepsIndicatorAndLeavesReadUnshown) {
   set_register(4, 100, 2);
   fake_surface.refused_control = display_control;
   const Calls fourth = next_refresh();
@@ -168,12 +168,12 @@ TEST_F(StatusDialog, RefusedDisplayKeepsIndicatorAndLeavesReadUnshown) {
   EXPECT_EQ(display_part(next_refresh()), refresh("4.100", "Repeat: 2"));
 }
 
-TEST_F(StatusDialog, MissingDrawingContextEndsTickAtIndicator) {
+TEST_F(StatusDialogLogic, MissingDrawingContextEndsTickAtIndicator) {
   fake_surface.refuse_context = true;
   EXPECT_EQ(ticks(4), Calls(4, "no context 1002"));
 }
 
-TEST_F(StatusDialog, CommandsCompareWholeParameter) {
+TEST_F(StatusDialogLogic, CommandsCompareWholeParameter) {
   EXPECT_FALSE(dialog_command(ok_command));  // Enter: nothing happens
   EXPECT_EQ(fake_surface.ends, 0);
 
