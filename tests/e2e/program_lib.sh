@@ -101,3 +101,52 @@ PY
   printf '\n' >>"$expected"
   cmp -s "$prog_out" "$expected" || fail "console output differs from the expected bytes"
 }
+
+# The window's place and size. Its size is 396 x 63 dialog units, which gives the
+# dialog's base units: 6 x 13 pixels on GTK, what the substitute font gives under Wine.
+geometry() {
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  win_x=$X win_y=$Y win_w=$WIDTH win_h=$HEIGHT
+}
+unit_x() { echo $((win_x + ($1 * win_w + 198) / 396)); }
+unit_y() { echo $((win_y + ($1 * win_h + 31) / 63)); }
+
+shoot() {
+  shot=$E2E_WORK/shot.$RANDOM.png
+  import -window root "$shot"
+}
+
+# Pixels of one exact colour (hex) in the rectangle x y w h of the last screenshot.
+count_colour() {
+  convert "$shot" -crop "${3}x${4}+${1}+${2}" +repage txt:- | grep -ci "#$5 " || true
+}
+
+# Dark pixels (text) in the rectangle x y w h of the last screenshot.
+count_dark() {
+  convert "$shot" -crop "${3}x${4}+${1}+${2}" +repage -colorspace Gray -threshold 35% \
+    -format '%[fx:round((1-mean)*w*h)]' info:
+}
+
+# Waits up to $2 seconds until the output has a line $1, $3 times (default once).
+wait_for_line() {
+  local want=${3:-1}
+  for _ in $(seq $(($2 * 10))); do
+    [ "$(grep -ac "^$1\$" "$prog_out")" -ge "$want" ] && return 0
+    sleep 0.1
+  done
+  fail "no line \"$1\" (x$want) in the output"
+}
+
+click_units() {
+  xdotool mousemove --sync "$(unit_x "$1")" "$(unit_y "$2")" click 1
+}
+
+# Regions, in screen pixels. The statics have a 2-pixel client edge; the number's cell
+# starts 10 pixels into the display. Digits fill the band 12..22 pixels below the cell's
+# top; dashes and the point lie lower, so only a number darkens it.
+regions() {
+  ind_x=$(($(unit_x 329) + 2)) ind_y=$(($(unit_y 2) + 2))
+  ind_w=$(($(unit_x 393) - 2 - ind_x)) ind_h=$(($(unit_y 14) - 2 - ind_y))
+  text_x=$(($(unit_x 2) + 12)) text_y=$(($(unit_y 2) + 12))
+  digit_y=$((text_y + 12)) dash_y=$((text_y + 27))
+}

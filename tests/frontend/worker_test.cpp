@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -53,9 +54,8 @@ int32_t read_block(uint8_t* left, uint8_t* right) {
   script.pop_front();
   next_invert = block.invert;
   if (script.empty()) run_flag = 0;  // the user closes the window during the last wait
-  std::memset(left, 0, static_cast<size_t>(block.n));
-  // An empty block's vector has no storage: memcpy from nullptr is undefined even for 0.
-  if (block.n > 0) std::memcpy(right, block.right.data(), static_cast<size_t>(block.n));
+  std::fill(left, left + block.n, 0);
+  std::copy(block.right.begin(), block.right.begin() + block.n, right);
   return block.n;
 }
 int32_t invert_state() {
