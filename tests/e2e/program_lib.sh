@@ -30,7 +30,9 @@ start_program() {
   prog_pid=$!
   wid=
   for _ in $(seq 200); do
-    wid=$(xdotool search --name '^Tavrel$' 2>/dev/null | head -n 1)
+    # Only a mapped window: GTK names its window before mapping it, and an unmapped one
+    # can neither take the keyboard nor give the right geometry.
+    wid=$(xdotool search --onlyvisible --name '^Tavrel$' 2>/dev/null | head -n 1)
     [ -n "$wid" ] && return 0
     kill -0 "$prog_pid" 2>/dev/null || fail "program ended before its window opened"
     sleep 0.1
