@@ -22,6 +22,7 @@ namespace tavrel {
 
 HalfBitRing half_bit_ring;
 std::atomic<int32_t> parity_check{1};
+DecodeWatch* decode_watch = nullptr;
 
 constexpr int32_t min_run = 8;        ///< samples; shorter runs are noise
 constexpr int32_t long_run = 20;      ///< samples; from here a run spans two half-bits
@@ -78,7 +79,7 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
   return FrameCheck::ok;
 }
 
-static void store_half_bit(int32_t level) {
+static void store_half_bit(int32_t level, DecodeWatch* watch) {
   HalfBitRing& ring = half_bit_ring;
   ring.levels[ring.write_index] = level;
   ring.write_index = (ring.write_index + 1) % ring_size;
@@ -86,17 +87,22 @@ static void store_half_bit(int32_t level) {
 
   Frame frame;
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;
-  if (check_frame(ring, check_parity, frame) == FrameCheck::ok) {
-    record(frame.number.id_high, frame.number.id_low);
-  }
+  const FrameCheck result = check_frame(ring, check_parity, frame);
+  if (result == FrameCheck::ok) record(frame.number.id_high, frame.number.id_low);
+  if (watch) [[unlikely]]
+    watch->checked(watch->context, result, frame);
 }
 
 void push_run(int32_t level, int32_t run_length) {
+  // Read once per run: the program never sets it, so only the test remains.
+  DecodeWatch* const watch = decode_watch;
+  if (watch) [[unlikely]]
+    watch->run(watch->context, level, run_length);
   if (run_length < min_run || run_length > max_run) return;
-  store_half_bit(level);
+  store_half_bit(level, watch);
   // The level did not change at a bit-cell boundary: the run holds two half-bits, and
   // the window is tested between them as well.
-  if (run_length >= long_run) store_half_bit(level);
+  if (run_length >= long_run) store_half_bit(level, watch);
 }
 
 }  // namespace tavrel
