@@ -98,7 +98,7 @@ static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
                       : n <= 19 ? "one half-bit"
                       : n <= 32 ? "two half-bits"
                                 : "dropped, long";
-    std::fprintf(out, "  %4d%s %9" PRId64 " %9" PRId64 "   %s\n", n, n == counted_run ? "+" : " ",
+    std::fprintf(out, "  %6d%c%9" PRId64 " %9" PRId64 "   %s\n", n, n == counted_run ? '+' : ' ',
                  stats.runs[1][n], stats.runs[0][n], use);
     t.all += count;
     if (n < 8)
@@ -111,9 +111,9 @@ static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
       t.long_ones += count;
   }
   std::fprintf(out,
-               "  %" PRId64 " runs: %" PRId64 " one half-bit, %" PRId64 " two, %" PRId64
-               " dropped (%" PRId64 " shorter than 8, %" PRId64 " longer than 32)\n",
-               t.all, t.one, t.two, t.short_ones + t.long_ones, t.short_ones, t.long_ones);
+               "  runs: %" PRId64 ", one half-bit: %" PRId64 ", two half-bits: %" PRId64
+               ", dropped as shorter than 8: %" PRId64 ", dropped as longer than 32: %" PRId64 "\n",
+               t.all, t.one, t.two, t.short_ones, t.long_ones);
   return t;
 }
 
