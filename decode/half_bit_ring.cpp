@@ -79,7 +79,10 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
   return FrameCheck::ok;
 }
 
-static void store_half_bit(int32_t level, DecodeWatch* watch) {
+// The watched and the plain path are compiled apart, so that the program's path keeps
+// only the one test of decode_watch per run.
+template <bool watched>
+static void store_half_bit(int32_t level) {
   HalfBitRing& ring = half_bit_ring;
   ring.levels[ring.write_index] = level;
   ring.write_index = (ring.write_index + 1) % ring_size;
@@ -89,20 +92,25 @@ static void store_half_bit(int32_t level, DecodeWatch* watch) {
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;
   const FrameCheck result = check_frame(ring, check_parity, frame);
   if (result == FrameCheck::ok) record(frame.number.id_high, frame.number.id_low);
-  if (watch) [[unlikely]]
-    watch->checked(watch->context, result, frame);
+  if constexpr (watched) decode_watch->checked(decode_watch->context, result, frame);
+}
+
+template <bool watched>
+static void take_run(int32_t level, int32_t run_length) {
+  if constexpr (watched) decode_watch->run(decode_watch->context, level, run_length);
+  if (run_length < min_run || run_length > max_run) return;
+  store_half_bit<watched>(level);
+  // The level did not change at a bit-cell boundary: the run holds two half-bits, and
+  // the window is tested between them as well.
+  if (run_length >= long_run) store_half_bit<watched>(level);
 }
 
 void push_run(int32_t level, int32_t run_length) {
-  // Read once per run: the program never sets it, so only the test remains.
-  DecodeWatch* const watch = decode_watch;
-  if (watch) [[unlikely]]
-    watch->run(watch->context, level, run_length);
-  if (run_length < min_run || run_length > max_run) return;
-  store_half_bit(level, watch);
-  // The level did not change at a bit-cell boundary: the run holds two half-bits, and
-  // the window is tested between them as well.
-  if (run_length >= long_run) store_half_bit(level, watch);
+  if (decode_watch) [[unlikely]] {
+    take_run<true>(level, run_length);
+  } else {
+    take_run<false>(level, run_length);
+  }
 }
 
 }  // namespace tavrel

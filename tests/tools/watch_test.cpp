@@ -37,8 +37,6 @@ class Watch : public ::testing::Test {
   void SetUp() override {
     half_bit_ring = HalfBitRing{};
     parity_check = 1;
-    read_register.last_high = -1;
-    read_register.last_low = -1;
     test::console_capture_start(console);
     decode_watch = &watch;
   }
