@@ -13,3 +13,12 @@ extern std::atomic<uint8_t> run_flag;
 extern std::atomic<uint8_t> worker_done;
 
 }  // namespace tavrel
+
+namespace tavrel {
+
+/// The whole run on the main thread: starts `worker` on a thread of its own, shows the
+/// status dialog until the user cancels it, then waits for the worker's teardown.
+/// Returns the exit code, 0.
+int run_program(int (*worker)());
+
+}  // namespace tavrel

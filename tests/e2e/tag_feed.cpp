@@ -38,7 +38,8 @@ struct Feed {
 void write_paced(Feed& feed, const std::vector<uint8_t>& stereo) {
   for (size_t at = 0; at < stereo.size(); at += 2 * chunk_frames) {
     const size_t bytes = std::min<size_t>(2 * chunk_frames, stereo.size() - at);
-    std::this_thread::sleep_until(feed.start + std::chrono::microseconds(feed.frames * 1000000 / 48000));
+    std::this_thread::sleep_until(feed.start +
+                                  std::chrono::microseconds(feed.frames * 1000000 / 48000));
     if (std::fwrite(stereo.data() + at, 1, bytes, feed.out) != bytes) std::exit(1);
     std::fflush(feed.out);
     feed.frames += static_cast<int64_t>(bytes / 2);
@@ -56,7 +57,9 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S ...\n");
+  std::fprintf(
+      stderr,
+      "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S ...\n");
   std::exit(2);
 }
 

@@ -1,0 +1,87 @@
+# The whole program against the real sound server and X server; sourced by
+# test_program_linux.sh and test_program_wine.sh with PROGRAM, PROGRAM_NAME and
+# CLOSE_LIMIT (seconds allowed from Escape to exit) set.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/program_lib.sh"
+
+tag_a=0012345678 number_a=4660.22136
+tag_b=00ABCD0042 number_b=43981.66
+tag_msb=8400043916 number_msb=4.14614  # first data bit 1
+
+echo "one tag held for 3 s: the number in the window, then dashes; the log byte for byte"
+start_program
+geometry
+regions
+feed silence:1 tag:$tag_a:3
+tag_from=$(($(date +%s%N) + 1000000000))  # the feed paces in real time
+seen=
+for _ in $(seq 40); do
+  shoot
+  if [ "$(count_dark "$text_x" "$digit_y" 300 10)" -gt 100 ]; then
+    seen=$(date +%s%N)
+    break
+  fi
+  sleep 0.05
+done
+[ -n "$seen" ] || fail "the number never showed in the window"
+echo "  number shown $(((seen - tag_from) / 1000000)) ms after the tag's first frame was fed"
+sleep $(awk "BEGIN { print ($tag_from + 3000000000 - $(date +%s%N)) / 1e9 + 1.5 }")
+shoot
+[ "$(count_dark "$text_x" "$digit_y" 300 10)" -eq 0 ] || fail "the number stayed after the tag left"
+[ "$(count_dark "$text_x" "$dash_y" 300 12)" -gt 50 ] || fail "no dashes after the tag left"
+[ "$(count_colour "$ind_x" "$ind_y" "$ind_w" "$ind_h" 808080)" -ge 100 ] || fail "block not grey"
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_a
+echo "  closed ${closed_after} s after Escape"
+
+echo "tag A, then B, then A"
+start_program
+feed silence:0.5 tag:$tag_a:1.5 silence:0.5 tag:$tag_b:1.5 silence:0.5 tag:$tag_a:1.5
+sleep 7
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_a $number_b $number_a
+
+echo "a tag whose first data bit is 1; Enter does not close the window"
+start_program
+feed silence:0.5 tag:$tag_msb:1.5
+sleep 2.5
+key Return
+sleep 0.7
+kill -0 "$prog_pid" 2>/dev/null || fail "Enter closed the window"
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_msb
+
+echo "an inverted signal is read only once Invert Signal is ticked"
+start_program
+geometry
+feed tag:$tag_b:6:invert
+sleep 2.5
+[ -s "$prog_out" ] && fail "an inverted signal was read with Invert Signal clear"
+click_units 335 43
+sleep 2.5
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_b
+
+echo "a wrong row parity is read only once CRC Check is cleared"
+start_program
+geometry
+feed tag:$tag_a:6:badrow
+sleep 2.5
+[ -s "$prog_out" ] && fail "a frame with a wrong row parity was read with CRC Check ticked"
+click_units 335 55
+sleep 2.5
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_a
+
+echo "no sound server"
+start_program PULSE_SERVER=unix:/nonexistent
+sleep 1
+close_program 5
+[ "$(od -An -c "$prog_out" | tr -d ' \n')" = 'waveInOpenERROR!\n\n' ] ||
+  fail "expected only \"waveInOpen ERROR!\" and the final line end"
+echo "  closed ${closed_after} s after Escape"
