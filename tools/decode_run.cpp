@@ -39,7 +39,7 @@ void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
   d.reads = 0;
-  d.carry = 0;
+  d.buffers.carry = 0;
   d.filled = 0;
   d.fed = 0;
   read_register.last_high = -1;
@@ -60,16 +60,17 @@ static void start_pass(Decoding& d, int64_t origin, bool inverted, bool counted)
 
 // One pass of the worker's loop over the block in `right`.
 static void feed(Decoding& d) {
+  ChannelBuffers& b = d.buffers;
   const int32_t n = d.filled;
-  const int32_t len = d.carry + n - carry_samples;
+  const int32_t len = b.carry + n - carry_samples;
   const bool both = d.options.invert == invert_auto;
-  if (both) std::memcpy(d.inverted, d.right, static_cast<size_t>(d.carry + n));
+  if (both) std::memcpy(d.inverted, b.right, static_cast<size_t>(b.carry + n));
   const bool inverted = d.options.invert == 1;
   // right[x] is sample fed - carry + x of the recording.
   const int64_t origin =
-      d.options.watch ? d.fed - d.carry + slice_start(d.right, std::max(len, 0)) : 0;
+      d.options.watch ? d.fed - b.carry + slice_start(b.right, std::max(len, 0)) : 0;
   if (d.options.watch) start_pass(d, origin, inverted, true);
-  d.carry = feed_block(d.right, d.carry, n, inverted ? 1 : 0);
+  slice_pass(b, n, inverted ? 1 : 0);
   if (both) {
     // An upside-down frame fails every row parity, so the wrong polarity reads nothing.
     if (d.options.watch) start_pass(d, origin, true, false);
@@ -87,7 +88,7 @@ void decoding_take(Decoding& d, const uint8_t* samples, int32_t n) {
   }
   while (n > 0) {
     const int32_t take = std::min(n, block_frames - d.filled);
-    std::memcpy(d.right + d.carry + d.filled, samples, static_cast<size_t>(take));
+    std::memcpy(d.buffers.right + d.buffers.carry + d.filled, samples, static_cast<size_t>(take));
     d.filled += take;
     samples += take;
     n -= take;

@@ -8,7 +8,7 @@
 
 #include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
-#include "frontend/block_feed.hpp"
+#include "frontend/capture_worker.hpp"
 
 namespace tavrel {
 
@@ -45,11 +45,10 @@ struct Decoding {
   DecodeStats stats;
   int64_t reads;  ///< frames recognised, when watched
 
-  uint8_t right[carry_samples + block_frames];     ///< the worker's right channel buffer
-  uint8_t inverted[carry_samples + block_frames];  ///< a copy for the second polarity
-  int32_t carry;                                   ///< samples held back at the start of `right`
-  int32_t filled;                                  ///< new samples stored behind them so far
-  int64_t fed;                                     ///< samples in earlier blocks
+  ChannelBuffers buffers;                          ///< as the worker's; the left one stays unused
+  uint8_t inverted[carry_samples + block_frames];  ///< a copy of right for the second polarity
+  int32_t filled;  ///< new samples stored behind the carried ones so far
+  int64_t fed;     ///< samples in earlier blocks
 
   // Where the slicer is, rebuilt from the runs it reports.
   int64_t position;    ///< sample index (from the start) where the next run begins

@@ -9,13 +9,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
 #include "decode/read_register.hpp"
-#include "frontend/block_feed.hpp"
+#include "frontend/capture_worker.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tools/read_report.hpp"
 #include "tools/tag_signal.hpp"
@@ -124,12 +126,12 @@ TEST_F(Tools, ConsoleLogIsByteForByteWhatTheWorkerLoopWrites) {
   parity_check = 1;
   test::ConsoleCapture console;
   test::console_capture_start(console);
-  std::vector<uint8_t> buffer(carry_samples + block_frames);
-  int32_t carry = 0;
+  const auto buffers = std::make_unique<ChannelBuffers>();
+  buffers->carry = 0;
   for (size_t at = 0; at < right.size(); at += block_frames) {
     const auto n = static_cast<int32_t>(std::min<size_t>(block_frames, right.size() - at));
-    std::copy_n(right.begin() + static_cast<ptrdiff_t>(at), n, buffer.begin() + carry);
-    carry = feed_block(buffer.data(), carry, n, 0);
+    std::copy_n(right.begin() + static_cast<ptrdiff_t>(at), n, buffers->right + buffers->carry);
+    slice_pass(*buffers, n, 0);
   }
   const std::string expected = test::console_capture_text(console) + "\n";
   test::console_capture_stop(console);
