@@ -25,7 +25,6 @@ static void watch_check(void* context, FrameCheck result, const Frame& frame) {
   ++d.stats.checks[static_cast<int>(result)];
   ++d.run_halves;
   if (result != FrameCheck::ok) return;
-  ++d.reads;
   if (!d.on_read) return;
   // The first half-bit of a long run ends halfway through it.
   const bool first_of_two = d.run_halves == 1 && d.run_length >= 20;
@@ -38,7 +37,6 @@ static void watch_check(void* context, FrameCheck result, const Frame& frame) {
 void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
-  d.reads = 0;
   d.buffers.carry = 0;
   d.filled = 0;
   d.fed = 0;

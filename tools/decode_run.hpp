@@ -43,7 +43,6 @@ struct Decoding {
   DecodeOptions options;
   std::function<void(const Read&)> on_read;  ///< each read, when watched
   DecodeStats stats;
-  int64_t reads;  ///< frames recognised, when watched
 
   ChannelBuffers buffers;                          ///< as the worker's; the left one stays unused
   uint8_t inverted[carry_samples + block_frames];  ///< a copy of right for the second polarity

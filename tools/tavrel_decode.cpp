@@ -71,7 +71,10 @@ OPTIONS
         come after those of the normal pass.
 
     --no-parity
-        Skip the row and column parity tests, as clearing "CRC Check" does.
+        Skip the row and column parity tests, as clearing "CRC Check" does. Then any
+        window of nine 1 bits and clean Manchester code is read: a tag whose first data
+        bit is 1 also gives the number of the window one bit later, and --invert auto
+        may read numbers from the upside-down signal.
 
     --clock 64|32|16
         The tag's data rate as a divider of the 125 kHz field (default 64). For 32 and
