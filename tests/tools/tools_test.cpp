@@ -294,12 +294,13 @@ TEST_F(Tools, UnreadableFilesFailWithTheirNameAndTheOthersAreStillDecoded) {
   std::filesystem::resize_file(path("cut.flac"), std::filesystem::file_size(path("cut.flac")) / 2);
   std::ofstream(path("empty.wav")).close();
   std::ofstream(path("notes.wav")) << "not a recording\n";
-  std::ofstream(path("header.wav")) << "RIFF\x24\x00\x00\x00WAVEfmt ";
+  const std::string header("RIFF\x24\x00\x00\x00WAVEfmt ", 16);  // cut inside the header
+  std::ofstream(path("header.wav"), std::ios::binary) << header;
 
   const std::vector<std::string> bad = {"missing.wav", "empty.wav", "notes.wav",
                                         "header.wav",  "cut.wav",   "cut.flac"};
   std::string args = "--json";
-  for (const auto& name : bad) args += " " + path(name);
+  for (const auto& name : bad) args.append(" ").append(path(name));
   const Result r = run(decode_tool, args + " " + path("good.wav"));
   EXPECT_EQ(r.status, 2);
   const auto messages = lines(r.err);
