@@ -3,7 +3,7 @@
 #   ./dev.sh run    install what is missing, build, start Tavrel
 #   ./dev.sh test   install what is missing, build every variant, run every test
 #   ./dev.sh build  install what is missing, build the release program only
-#   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (about 10 s)
+#   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 set -euo pipefail
 cd "$(dirname "$0")"
 
