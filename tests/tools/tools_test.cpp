@@ -274,6 +274,7 @@ TEST_F(Tools, ReadsOtherRatesSampleFormatsContainersAndChannels) {
   for (const Case c : {Case{"r44.wav", "--rate 44100 --bits 16", ""},
                        {"r96.flac", "--rate 96000 --bits 24", ""},
                        {"r22.wav", "--rate 22050 --bits float --noise 0.02", ""},
+                       {"offset.wav", "--dc-offset 0.15 --amplitude 0.3", ""},
                        {"mono.aiff", "--mono", "--channel left"},
                        {"left.wav", "--channel left", "--channel left"},
                        {"cap.raw", "", "--raw"}}) {
