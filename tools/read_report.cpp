@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 
+#include "frontend/level_slicer.hpp"
+
 namespace tavrel {
 
 CardForms card_forms(uint64_t id40) {
@@ -134,8 +136,14 @@ static const char* hint(const DecodeStats& stats, const RunTotals& runs) {
   const auto check = [&](FrameCheck c) { return stats.checks[static_cast<int>(c)]; };
   if (stats.samples == 0) return "the file holds no samples";
   if (check(FrameCheck::ok) > 0) return nullptr;
-  if (runs.all == 0)
-    return "the signal never crosses both thresholds: raise the input level, or try --channel";
+  if (runs.all == 0) {
+    int64_t low = 0;
+    for (int v = 0; v <= 128 + low_threshold; ++v) low += stats.levels[v];
+    return low == 0 ? "the signal never reaches the low threshold (-22): raise the input "
+                      "level, look for a DC offset, or try --channel"
+                    : "the signal never reaches the high threshold (22): raise the input "
+                      "level, look for a DC offset, or try --channel";
+  }
   if (runs.short_ones * 2 > runs.all)
     return "most runs are shorter than 8 samples: noise, or a tag sending faster than RF/64 "
            "(try --clock 32 or --clock 16)";

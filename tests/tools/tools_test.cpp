@@ -274,7 +274,7 @@ TEST_F(Tools, ReadsOtherRatesSampleFormatsContainersAndChannels) {
   for (const Case c : {Case{"r44.wav", "--rate 44100 --bits 16", ""},
                        {"r96.flac", "--rate 96000 --bits 24", ""},
                        {"r22.wav", "--rate 22050 --bits float --noise 0.02", ""},
-                       {"offset.wav", "--dc-offset 0.15 --amplitude 0.3", ""},
+                       {"offset.wav", "--dc-offset 0.1 --amplitude 0.35", ""},
                        {"mono.aiff", "--mono", "--channel left"},
                        {"left.wav", "--channel left", "--channel left"},
                        {"cap.raw", "", "--raw"}}) {
@@ -356,7 +356,11 @@ TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
 
   gen("quiet.wav", "-s 1 --amplitude 0.1", "8400043916");
   r = run(decode_tool, "--stats " + path("quiet.wav"));
-  EXPECT_NE(r.err.find("hint: the signal never crosses both thresholds"), std::string::npos)
+  EXPECT_NE(r.err.find("hint: the signal never reaches the low threshold"), std::string::npos)
+      << r.err;
+  gen("high.wav", "-s 1 --amplitude 0.3 --dc-offset -0.15", "8400043916");
+  r = run(decode_tool, "--stats " + path("high.wav"));
+  EXPECT_NE(r.err.find("hint: the signal never reaches the high threshold"), std::string::npos)
       << r.err;
 
   gen("upside.wav", "-s 1 --invert", "8400043916");
