@@ -32,7 +32,7 @@ struct Frame {
 extern HalfBitRing half_bit_ring;
 
 /// Lets a tool watch the decoding path without a second decoder. The program leaves
-/// `decode_watch` null, so each run and each half-bit pays only the test of a pointer.
+/// `decode_watch` null, so that each run pays only the test of a pointer.
 /// Set it before decoding and from the decoding thread only; both callbacks are required.
 struct DecodeWatch {
   /// Every run push_run is given, dropped ones too, before it is taken apart.
