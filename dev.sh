@@ -3,14 +3,17 @@
 #   ./dev.sh run    install what is missing, build, start Tavrel
 #   ./dev.sh test   install what is missing, build every variant, run every test
 #   ./dev.sh build  install what is missing, build the release program only
+#   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages, by purpose.
 build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libasound2-dev libgtk-3-dev fonts-dejavu-core fonts-dejavu-extra"
+  libasound2-dev libgtk-3-dev fonts-dejavu-core fonts-dejavu-extra libsndfile1-dev
+  libsamplerate0-dev"
 test_packages="clang libclang-rt-dev clang-format python3 g++-mingw-w64-x86-64 wine wine64
-  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick"
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick
+  sigrok-cli sox"
 
 log() { printf '\n== %s\n' "$*"; }
 
@@ -68,6 +71,12 @@ bench() {
   build/release/bench/decode_bench --benchmark_min_time=0.2
 }
 
+peer_bench() {
+  log "tavrel-decode against sigrok-cli's em4100 decoder (release)"
+  build release
+  bench/peer_bench.sh build/release
+}
+
 case "${1:-}" in
   run)
     install_packages $build_packages
@@ -90,9 +99,14 @@ case "${1:-}" in
     e2e
     fuzz
     bench
+    peer_bench
+    ;;
+  peer)
+    install_packages $build_packages $test_packages
+    peer_bench
     ;;
   *)
-    echo "usage: $0 run|test|build" >&2
+    echo "usage: $0 run|test|build|peer" >&2
     exit 2
     ;;
 esac

@@ -22,6 +22,7 @@ namespace tavrel {
 
 HalfBitRing half_bit_ring;
 std::atomic<int32_t> parity_check{1};
+DecodeWatch* decode_watch = nullptr;
 
 constexpr int32_t min_run = 8;        ///< samples; shorter runs are noise
 constexpr int32_t long_run = 20;      ///< samples; from here a run spans two half-bits
@@ -78,6 +79,9 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
   return FrameCheck::ok;
 }
 
+// The watched and the plain path are compiled apart, so that the program's path keeps
+// only the one test of decode_watch per run.
+template <bool watched>
 static void store_half_bit(int32_t level) {
   HalfBitRing& ring = half_bit_ring;
   ring.levels[ring.write_index] = level;
@@ -86,17 +90,27 @@ static void store_half_bit(int32_t level) {
 
   Frame frame;
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;
-  if (check_frame(ring, check_parity, frame) == FrameCheck::ok) {
-    record(frame.number.id_high, frame.number.id_low);
-  }
+  const FrameCheck result = check_frame(ring, check_parity, frame);
+  if (result == FrameCheck::ok) record(frame.number.id_high, frame.number.id_low);
+  if constexpr (watched) decode_watch->checked(decode_watch->context, result, frame);
+}
+
+template <bool watched>
+static void take_run(int32_t level, int32_t run_length) {
+  if constexpr (watched) decode_watch->run(decode_watch->context, level, run_length);
+  if (run_length < min_run || run_length > max_run) return;
+  store_half_bit<watched>(level);
+  // The level did not change at a bit-cell boundary: the run holds two half-bits, and
+  // the window is tested between them as well.
+  if (run_length >= long_run) store_half_bit<watched>(level);
 }
 
 void push_run(int32_t level, int32_t run_length) {
-  if (run_length < min_run || run_length > max_run) return;
-  store_half_bit(level);
-  // The level did not change at a bit-cell boundary: the run holds two half-bits, and
-  // the window is tested between them as well.
-  if (run_length >= long_run) store_half_bit(level);
+  if (decode_watch) [[unlikely]] {
+    take_run<true>(level, run_length);
+  } else {
+    take_run<false>(level, run_length);
+  }
 }
 
 }  // namespace tavrel

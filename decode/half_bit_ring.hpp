@@ -31,6 +31,20 @@ struct Frame {
 
 extern HalfBitRing half_bit_ring;
 
+/// Lets a tool watch the decoding path without a second decoder. The program leaves
+/// `decode_watch` null, so that each run pays only the test of a pointer.
+/// Set it before decoding and from the decoding thread only; both callbacks are required.
+struct DecodeWatch {
+  /// Every run push_run is given, dropped ones too, before it is taken apart.
+  void (*run)(void* context, int32_t level, int32_t run_length);
+  /// After the frame test of every stored half-bit; when `result` is ok, after `record`,
+  /// and `frame` holds the window. Otherwise `frame` is not filled.
+  void (*checked)(void* context, FrameCheck result, const Frame& frame);
+  void* context;
+};
+
+extern DecodeWatch* decode_watch;
+
 /// Nonzero: rows and columns must have even parity. Written by the dialog, read per frame.
 extern std::atomic<int32_t> parity_check;
 

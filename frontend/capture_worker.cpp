@@ -1,10 +1,7 @@
 #include "frontend/capture_worker.hpp"
 
-#include <cstring>
-
 #include "app/lifecycle.hpp"
 #include "capture/wave_capture.hpp"
-#include "frontend/level_slicer.hpp"
 #include "platform/console.hpp"
 #include "ui/status_dialog.hpp"
 
@@ -13,20 +10,6 @@ namespace tavrel {
 // Static rather than on the thread's stack: 192 kB is more than some default stacks
 // hold, and nothing is allocated once the worker runs.
 static ChannelBuffers channel_buffers;
-
-void slice_pass(ChannelBuffers& buffers, int32_t n, int32_t invert) {
-  const int32_t len = buffers.carry + n - carry_samples;
-  slice_block(buffers.right, len, invert);
-  if (len < 0) {
-    // Only a first pass without samples gets here: there is nothing to carry, and the
-    // middle level slices to nothing.
-    std::memset(buffers.right, 128, carry_samples);
-  } else {
-    // Forward, one by one: the ranges overlap when len < carry_samples.
-    for (int32_t j = 0; j < carry_samples; ++j) buffers.right[j] = buffers.right[len + j];
-  }
-  buffers.carry = carry_samples;
-}
 
 int capture_worker() {
   ChannelBuffers& b = channel_buffers;

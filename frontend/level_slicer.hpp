@@ -14,4 +14,8 @@ constexpr int8_t high_threshold = 22;  ///< signed samples at or above this are 
 /// run still open at len is dropped. Worker thread.
 void slice_block(uint8_t* buffer, int32_t len, int32_t invert);
 
+/// Where slice_block will start on the unconverted samples 0..len-1: the first high
+/// sample after a low one, or len. Lets a caller place the reported runs in time.
+int32_t slice_start(const uint8_t* buffer, int32_t len);
+
 }  // namespace tavrel

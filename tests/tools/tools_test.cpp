@@ -1,0 +1,377 @@
+// tavrel-gen and tavrel-decode run as a user runs them, on files they write.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture/wave_capture.hpp"
+#include "decode/read_register.hpp"
+#include "frontend/capture_worker.hpp"
+#include "tests/support/console_capture.hpp"
+#include "tools/read_report.hpp"
+#include "tools/tag_signal.hpp"
+
+namespace tavrel {
+namespace {
+
+constexpr const char* decode_tool = TAVREL_DECODE_PATH;
+constexpr const char* gen_tool = TAVREL_GEN_PATH;
+constexpr double frame_seconds = 64 * default_bit_samples / sample_rate;  // 0.032768
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The value of "name" in a one-line JSON object, quotes removed.
+std::string field(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  size_t at = json.find(key);
+  if (at == std::string::npos) return "<missing>";
+  at += key.size();
+  if (json[at] == '"') return json.substr(at + 1, json.find('"', at + 1) - at - 1);
+  return json.substr(at, json.find_first_of(",}", at) - at);
+}
+
+class Tools : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "tavrel_tools_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern + "/";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string path(const std::string& name) const { return dir + name; }
+
+  Result run(const char* tool, const std::string& args) const {
+    const std::string out = path("stdout");
+    const std::string err = path("stderr");
+    const std::string command =
+        std::string("'") + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  }
+
+  // Writes a tag file with tavrel-gen; `args` come before the IDs.
+  void gen(const std::string& name, const std::string& args, const std::string& ids) const {
+    const Result r = run(gen_tool, "-o '" + path(name) + "' " + args + " " + ids);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  // The IDs of the JSON reads in order, repeats of the same tag folded.
+  static std::vector<std::string> read_ids(const std::string& json) {
+    std::vector<std::string> ids;
+    for (const auto& line : lines(json)) {
+      const std::string id = field(line, "id");
+      if (ids.empty() || ids.back() != id) ids.push_back(id);
+    }
+    return ids;
+  }
+
+  std::string dir;
+};
+
+std::string hex_id(uint64_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%010llX", static_cast<unsigned long long>(id));
+  return text;
+}
+
+TEST_F(Tools, ConsoleLogIsByteForByteWhatTheWorkerLoopWrites) {
+  // Two tags with noise and jitter, written here, not by tavrel-gen.
+  TagSignal signal;
+  signal.options.noise = 0.04;
+  signal.options.jitter = 1.5;
+  std::vector<uint8_t> right;
+  append_silence(signal, 5000, right);
+  append_frames(signal, tag_frame(0x84'0004'3916), 40, right);
+  append_frames(signal, tag_frame(0x01'FFFF'0000), 40, right);
+  append_silence(signal, 777, right);
+  const std::vector<uint8_t> stereo = to_stereo(right);
+  SF_INFO info{48000, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0, 0};
+  SNDFILE* file = sf_open(path("two.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr);
+  sf_write_raw(file, stereo.data(), static_cast<sf_count_t>(stereo.size()));
+  sf_close(file);
+
+  // The worker's loop over the same samples, blocks of 12000 and the last one short.
+  read_register.last_high = -1;
+  read_register.last_low = -1;
+  read_register.repeat_count = 0;
+  parity_check = 1;
+  test::ConsoleCapture console;
+  test::console_capture_start(console);
+  const auto buffers = std::make_unique<ChannelBuffers>();
+  buffers->carry = 0;
+  for (size_t at = 0; at < right.size(); at += block_frames) {
+    const auto n = static_cast<int32_t>(std::min<size_t>(block_frames, right.size() - at));
+    std::copy_n(right.begin() + static_cast<ptrdiff_t>(at), n, buffers->right + buffers->carry);
+    slice_pass(*buffers, n, 0);
+  }
+  const std::string expected = test::console_capture_text(console) + "\n";
+  test::console_capture_stop(console);
+
+  const Result r = run(decode_tool, "'" + path("two.wav") + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_NE(expected.find("\n4.14614\r4.14614 - 0      "), std::string::npos);
+  EXPECT_NE(expected.find("\n65535.0"), std::string::npos);
+}
+
+TEST_F(Tools, RoundTripsRandomIdsInBothPolaritiesAndWithNoise) {
+  std::mt19937_64 random(2024);
+  int file = 0;
+  for (const bool invert : {false, true}) {
+    for (const char* noise : {"0", "0.05", "0.1"}) {
+      std::vector<std::string> ids;
+      std::string args;
+      for (int k = 0; k < 8; ++k) {
+        ids.push_back(hex_id(random() & 0xFF'FFFF'FFFF));
+        args += " " + ids.back();
+      }
+      const std::string name = "round" + std::to_string(file++) + ".wav";
+      gen(name,
+          std::string("-s 0.6 --gap 0.3 --jitter 1 --noise ") + noise +
+              (invert ? " --invert" : "") + " --seed " + std::to_string(file),
+          args);
+      const Result r =
+          run(decode_tool, std::string("--json ") + (invert ? "--invert " : "") + path(name));
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(read_ids(r.out), ids) << "noise " << noise << (invert ? ", inverted" : "");
+    }
+  }
+}
+
+TEST_F(Tools, JsonCarriesTheNumberInTheFormsPrintedOnCards) {
+  gen("known.wav", "-s 1", "'84 00 04 39 16'");
+  const Result r = run(decode_tool, "--json " + path("known.wav"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto reads = lines(r.out);
+  ASSERT_GE(reads.size(), 20u);
+  const std::string& first = reads[0];
+  EXPECT_EQ(field(first, "file"), path("known.wav"));
+  EXPECT_EQ(field(first, "id"), "8400043916");
+  EXPECT_EQ(field(first, "id_high"), "4");
+  EXPECT_EQ(field(first, "id_low"), "14614");
+  EXPECT_EQ(field(first, "number"), "4.14614");
+  EXPECT_EQ(field(first, "dec32"), "0000276758");
+  EXPECT_EQ(field(first, "dec24"), "00276758");
+  EXPECT_EQ(field(first, "facility"), "4");
+  EXPECT_EQ(field(first, "card"), "14614");
+  EXPECT_EQ(field(first, "inverted"), "false");
+  for (size_t k = 0; k < reads.size(); ++k) EXPECT_EQ(field(reads[k], "repeat"), std::to_string(k));
+
+  // The forms for the largest ID, where a sign or a short width would show.
+  const CardForms top = card_forms(0xFF'FFFF'FFFF);
+  EXPECT_STREQ(top.hex, "FFFFFFFFFF");
+  EXPECT_STREQ(top.dec32, "4294967295");
+  EXPECT_STREQ(top.dec24, "16777215");
+  EXPECT_STREQ(top.number, "65535.65535");
+  EXPECT_EQ(top.facility, 255);
+  EXPECT_EQ(top.card, 65535);
+}
+
+TEST_F(Tools, ReadTimesFallOnFrameEndsAcrossBlocksAndPolarities) {
+  // The tag starts after 0.5 s of silence; frame k ends at 0.5 + (k + 1) * frame_seconds.
+  gen("timed.wav", "-s 2 --gap 0.5", "8400043916");
+  gen("timed_inv.wav", "-s 2 --gap 0.5 --invert", "8400043916");
+  for (const char* name : {"timed.wav", "timed_inv.wav"}) {
+    const Result r = run(decode_tool, std::string("--json --invert auto ") + path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<int> blocks_with_reads(12, 0);
+    for (const auto& line : lines(r.out)) {
+      const double t = std::stod(field(line, "time"));
+      const double frames = (t - 0.5) / frame_seconds;
+      EXPECT_NEAR(frames, std::round(frames), 0.01) << line;
+      ++blocks_with_reads.at(static_cast<size_t>(t / 0.25));
+    }
+    // Every block the tag fills completely gives reads.
+    for (int b = 3; b < 10; ++b) EXPECT_GT(blocks_with_reads[b], 0) << name << " block " << b;
+  }
+}
+
+TEST_F(Tools, InvertAutoReadsEachPolarityOnce) {
+  gen("normal.wav", "-s 1", "0A0B0C0D0E");
+  gen("upside.wav", "-s 1 --invert", "0102030405");
+  const std::string both = path("normal.wav") + " " + path("upside.wav");
+
+  Result r = run(decode_tool, "--json --invert auto " + both);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_ids(r.out), (std::vector<std::string>{"0A0B0C0D0E", "0102030405"}));
+  for (const auto& line : lines(r.out)) {
+    EXPECT_EQ(field(line, "inverted"), field(line, "id") == "0102030405" ? "true" : "false");
+  }
+  // The same count of reads as with the right fixed polarity: nothing is read twice.
+  const size_t fixed = lines(run(decode_tool, "--json " + path("normal.wav")).out).size() +
+                       lines(run(decode_tool, "--json --invert " + path("upside.wav")).out).size();
+  EXPECT_EQ(lines(r.out).size(), fixed);
+
+  r = run(decode_tool, "--json " + path("upside.wav"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Tools, FasterClocksReadOnlyWithTheMatchingClock) {
+  gen("rf32.wav", "-s 1 --clock 32 --rate 96000", "8400043916");
+  gen("rf32_48k.wav", "-s 1 --clock 32", "8400043916");
+  gen("rf16.wav", "-s 1 --clock 16 --rate 192000", "8400043916");
+  for (const char* name : {"rf32.wav", "rf32_48k.wav"}) {
+    const Result r = run(decode_tool, std::string("--json --clock 32 ") + path(name));
+    EXPECT_EQ(r.status, 0) << name << r.err;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << name;
+    // Times count seconds of the recording, not samples of the converted rate.
+    EXPECT_LT(std::stod(field(lines(r.out).back(), "time")), 1.5);
+    EXPECT_EQ(run(decode_tool, path(name)).status, 1) << name << " read at RF/64";
+  }
+  EXPECT_EQ(run(decode_tool, "--clock 16 " + path("rf16.wav")).status, 0);
+  EXPECT_EQ(run(decode_tool, "--clock 32 " + path("rf16.wav")).status, 1);
+}
+
+TEST_F(Tools, ParityErrorsAreReadOnlyWithoutParityTests) {
+  // First data bit 0: without the parity tests, a first data bit of 1 would also let the
+  // window one bit later pass the header and give a second number.
+  gen("badrow.wav", "-s 1 --parity-error row", "4400043916");
+  gen("badcol.wav", "-s 1 --parity-error column", "4400043916");
+  for (const char* name : {"badrow.wav", "badcol.wav"}) {
+    EXPECT_EQ(run(decode_tool, path(name)).status, 1) << name;
+    const Result r = run(decode_tool, std::string("--json --no-parity ") + path(name));
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"4400043916"}) << name;
+  }
+}
+
+TEST_F(Tools, ReadsOtherRatesSampleFormatsContainersAndChannels) {
+  struct Case {
+    const char* name;
+    const char* gen_args;
+    const char* decode_args;
+  };
+  for (const Case c : {Case{"r44.wav", "--rate 44100 --bits 16", ""},
+                       {"r96.flac", "--rate 96000 --bits 24", ""},
+                       {"r22.wav", "--rate 22050 --bits float --noise 0.02", ""},
+                       {"offset.wav", "--dc-offset 0.1 --amplitude 0.35", ""},
+                       {"mono.aiff", "--mono", "--channel left"},
+                       {"left.wav", "--channel left", "--channel left"},
+                       {"cap.raw", "", "--raw"}}) {
+    gen(c.name, std::string("-s 1 ") + c.gen_args, "FEDCBA9876");
+    const Result r = run(decode_tool, std::string("--json ") + c.decode_args + " " + path(c.name));
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"FEDCBA9876"}) << c.name;
+  }
+  // The tag on the left, the right channel analysed as in the program: nothing.
+  EXPECT_EQ(run(decode_tool, path("left.wav")).status, 1);
+}
+
+TEST_F(Tools, UnreadableFilesFailWithTheirNameAndTheOthersAreStillDecoded) {
+  gen("good.wav", "-s 1", "8400043916");
+  gen("cut.wav", "-s 2", "0102030405");
+  gen("cut.flac", "-s 2", "0102030405");
+  std::filesystem::resize_file(path("cut.wav"), std::filesystem::file_size(path("cut.wav")) / 2);
+  std::filesystem::resize_file(path("cut.flac"), std::filesystem::file_size(path("cut.flac")) / 2);
+  std::ofstream(path("empty.wav")).close();
+  std::ofstream(path("notes.wav")) << "not a recording\n";
+  const std::string header("RIFF\x24\x00\x00\x00WAVEfmt ", 16);  // cut inside the header
+  std::ofstream(path("header.wav"), std::ios::binary) << header;
+
+  const std::vector<std::string> bad = {"missing.wav", "empty.wav", "notes.wav",
+                                        "header.wav",  "cut.wav",   "cut.flac"};
+  std::string args = "--json";
+  for (const auto& name : bad) args.append(" ").append(path(name));
+  const Result r = run(decode_tool, args + " " + path("good.wav"));
+  EXPECT_EQ(r.status, 2);
+  const auto messages = lines(r.err);
+  ASSERT_EQ(messages.size(), bad.size()) << r.err;
+  for (size_t k = 0; k < bad.size(); ++k) {
+    EXPECT_EQ(messages[k].rfind("tavrel-decode: " + path(bad[k]) + ": ", 0), 0u) << messages[k];
+  }
+  // What lies before a cut is still decoded, and so is the good file.
+  std::vector<std::string> files;
+  for (const auto& line : lines(r.out)) {
+    const std::string file = field(line, "file");
+    if (files.empty() || files.back() != file) files.push_back(file);
+  }
+  EXPECT_EQ(files, (std::vector<std::string>{path("cut.wav"), path("cut.flac"), path("good.wav")}));
+
+  EXPECT_EQ(run(decode_tool, path("missing.wav")).out, "") << "no log for a file never opened";
+}
+
+TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
+  gen("quiet.wav", "-s 1 --amplitude 0.1", "8400043916");
+  Result r = run(decode_tool, path("quiet.wav"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\n") << "the program ends its log with a line end even without reads";
+  gen("tag.wav", "-s 1", "8400043916");
+  EXPECT_EQ(run(decode_tool, path("quiet.wav") + " " + path("tag.wav")).status, 0);
+  EXPECT_EQ(run(decode_tool, "--clock 48 " + path("tag.wav")).status, 2);
+  EXPECT_EQ(run(decode_tool, "").status, 2);
+  EXPECT_EQ(run(gen_tool, "12345").status, 2) << "an ID has 10 hex digits";
+  r = run(decode_tool, "--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("EXIT STATUS"), std::string::npos);
+  EXPECT_EQ(run(gen_tool, "--help").status, 0);
+}
+
+// The count after a label in the diagnostics.
+int64_t stat_count(const std::string& stats, const std::string& label) {
+  const size_t at = stats.find(label);
+  if (at == std::string::npos) return -1;
+  return std::stoll(stats.substr(at + label.size()));
+}
+
+TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
+  gen("tag.wav", "-s 1", "8400043916");
+  Result r = run(decode_tool, "--json --stats " + path("tag.wav"));
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(stat_count(r.err, "passed: read"), static_cast<int64_t>(lines(r.out).size()));
+  EXPECT_GT(stat_count(r.err, "one half-bit: "), 0) << r.err;
+  EXPECT_GT(stat_count(r.err, "two half-bits: "), 0);
+  EXPECT_EQ(stat_count(r.err, "shorter than 8: "), 0);
+  EXPECT_EQ(stat_count(r.err, "longer than 32: "), 0);
+  EXPECT_EQ(r.err.find("hint:"), std::string::npos) << "no hint when tags are read";
+
+  gen("quiet.wav", "-s 1 --amplitude 0.1", "8400043916");
+  r = run(decode_tool, "--stats " + path("quiet.wav"));
+  EXPECT_NE(r.err.find("hint: the signal never reaches the low threshold"), std::string::npos)
+      << r.err;
+  gen("high.wav", "-s 1 --amplitude 0.3 --dc-offset -0.15", "8400043916");
+  r = run(decode_tool, "--stats " + path("high.wav"));
+  EXPECT_NE(r.err.find("hint: the signal never reaches the high threshold"), std::string::npos)
+      << r.err;
+
+  gen("upside.wav", "-s 1 --invert", "8400043916");
+  r = run(decode_tool, "--stats " + path("upside.wav"));
+  EXPECT_NE(r.err.find("--invert"), std::string::npos) << r.err;
+
+  gen("rf32.wav", "-s 1 --clock 32", "8400043916");
+  r = run(decode_tool, "--stats " + path("rf32.wav"));
+  EXPECT_NE(r.err.find("--clock 32"), std::string::npos) << r.err;
+  EXPECT_GT(stat_count(r.err, "shorter than 8: "), stat_count(r.err, "one half-bit: ")) << r.err;
+}
+
+}  // namespace
+}  // namespace tavrel

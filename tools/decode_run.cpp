@@ -1,0 +1,102 @@
+#include "tools/decode_run.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decode/read_register.hpp"
+#include "frontend/level_slicer.hpp"
+
+namespace tavrel {
+
+static void watch_run(void* context, int32_t, int32_t run_length) {
+  Decoding& d = *static_cast<Decoding*>(context);
+  // Runs alternate high, low from the first rising crossing, whatever invert says; the
+  // slicer steps over the sample that ends a low run.
+  const bool high = (d.pass_runs++ & 1) == 0;
+  d.run_start = d.position;
+  d.run_length = run_length;
+  d.run_halves = 0;
+  d.position += run_length + (high ? 0 : 1);
+  if (d.pass_counted) ++d.stats.runs[high][std::clamp(run_length, 0, counted_run)];
+}
+
+static void watch_check(void* context, FrameCheck result, const Frame& frame) {
+  Decoding& d = *static_cast<Decoding*>(context);
+  ++d.stats.checks[static_cast<int>(result)];
+  ++d.run_halves;
+  if (result != FrameCheck::ok) return;
+  if (!d.on_read) return;
+  // The first half-bit of a long run ends halfway through it.
+  const bool first_of_two = d.run_halves == 1 && d.run_length >= 20;
+  const int64_t end = d.run_start + (first_of_two ? d.run_length / 2 : d.run_length);
+  Read read{static_cast<double>(end) / d.options.rate, frame,
+            read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted};
+  d.on_read(read);
+}
+
+void decoding_begin(Decoding& d, const DecodeOptions& options) {
+  d.options = options;
+  d.stats = {};
+  d.buffers.carry = 0;
+  d.filled = 0;
+  d.fed = 0;
+  read_register.last_high = -1;
+  read_register.last_low = -1;
+  read_register.repeat_count = 0;
+  parity_check = options.parity ? 1 : 0;
+  d.watch = {watch_run, watch_check, &d};
+  decode_watch = options.watch ? &d.watch : nullptr;
+}
+
+// Places the runs of the pass about to start in time: the first begins at `origin`.
+static void start_pass(Decoding& d, int64_t origin, bool inverted, bool counted) {
+  d.position = origin;
+  d.pass_runs = 0;
+  d.pass_inverted = inverted;
+  d.pass_counted = counted;
+}
+
+// One pass of the worker's loop over the block in `right`.
+static void feed(Decoding& d) {
+  ChannelBuffers& b = d.buffers;
+  const int32_t n = d.filled;
+  const int32_t len = b.carry + n - carry_samples;
+  const bool both = d.options.invert == invert_auto;
+  if (both) std::memcpy(d.inverted, b.right, static_cast<size_t>(b.carry + n));
+  const bool inverted = d.options.invert == 1;
+  // right[x] is sample fed - carry + x of the recording.
+  const int64_t origin =
+      d.options.watch ? d.fed - b.carry + slice_start(b.right, std::max(len, 0)) : 0;
+  if (d.options.watch) start_pass(d, origin, inverted, true);
+  slice_pass(b, n, inverted ? 1 : 0);
+  if (both) {
+    // An upside-down frame fails every row parity, so the wrong polarity reads nothing.
+    if (d.options.watch) start_pass(d, origin, true, false);
+    slice_block(d.inverted, len, 1);
+  }
+  d.fed += n;
+  d.filled = 0;
+  ++d.stats.blocks;
+}
+
+void decoding_take(Decoding& d, const uint8_t* samples, int32_t n) {
+  d.stats.samples += n;
+  if (d.options.levels) {
+    for (int32_t i = 0; i < n; ++i) ++d.stats.levels[samples[i]];
+  }
+  while (n > 0) {
+    const int32_t take = std::min(n, block_frames - d.filled);
+    std::memcpy(d.buffers.right + d.buffers.carry + d.filled, samples, static_cast<size_t>(take));
+    d.filled += take;
+    samples += take;
+    n -= take;
+    if (d.filled == block_frames) feed(d);
+  }
+}
+
+void decoding_end(Decoding& d) {
+  if (d.filled > 0) feed(d);
+  decode_watch = nullptr;
+}
+
+}  // namespace tavrel

@@ -1,0 +1,73 @@
+#pragma once
+// A recording through the decoding path, fed block by block exactly as the capture worker
+// feeds it, optionally watched so that each read gets its time and every run and frame
+// test is counted.
+
+#include <cstdint>
+#include <functional>
+
+#include "capture/wave_capture.hpp"
+#include "decode/half_bit_ring.hpp"
+#include "frontend/capture_worker.hpp"
+
+namespace tavrel {
+
+constexpr int32_t invert_auto = -1;  ///< slice every block in both polarities
+constexpr int32_t counted_run = 64;  ///< runs this long and longer share the last bin
+
+struct DecodeOptions {
+  int32_t invert = 0;   ///< 0, 1 or invert_auto
+  bool parity = true;   ///< the row and column parity tests
+  bool watch = false;   ///< time each read and count runs and frame tests
+  bool levels = false;  ///< count samples by value too
+  double rate = 48000;  ///< samples per second reaching the slicer, for read times
+};
+
+struct DecodeStats {
+  int64_t runs[2][counted_run + 1];  ///< [0] low, [1] high runs by length in samples
+  int64_t checks[6];                 ///< frame tests by FrameCheck result
+  int64_t levels[256];               ///< samples by unsigned value (128 = middle)
+  int64_t samples;                   ///< samples handed in
+  int64_t blocks;                    ///< passes of the block feeder
+};
+
+/// One recognised frame, as the watch saw it.
+struct Read {
+  double time;     ///< seconds from the start to the end of the frame's last half-bit
+  Frame frame;     ///< the frame's 64 bits and number
+  int32_t repeat;  ///< repeat_count of the read register after this read
+  bool inverted;   ///< found with the signal taken upside down
+};
+
+struct Decoding {
+  DecodeOptions options;
+  std::function<void(const Read&)> on_read;  ///< each read, when watched
+  DecodeStats stats;
+
+  ChannelBuffers buffers;                          ///< as the worker's; the left one stays unused
+  uint8_t inverted[carry_samples + block_frames];  ///< a copy of right for the second polarity
+  int32_t filled;  ///< new samples stored behind the carried ones so far
+  int64_t fed;     ///< samples in earlier blocks
+
+  // Where the slicer is, rebuilt from the runs it reports.
+  int64_t position;    ///< sample index (from the start) where the next run begins
+  int64_t pass_runs;   ///< runs reported in this pass: even ones are high, odd ones low
+  int64_t run_start;   ///< first sample of the last run
+  int32_t run_length;  ///< samples in the last run
+  int32_t run_halves;  ///< half-bits of the last run tested so far
+  bool pass_inverted;  ///< this pass slices with invert set
+  bool pass_counted;   ///< this pass counts its runs (the first of a block's passes)
+  DecodeWatch watch;
+};
+
+/// Starts a recording as the program starts: empty read register, empty carry, the
+/// parity option set. The watch, if asked for, is in place until decoding_end.
+void decoding_begin(Decoding& d, const DecodeOptions& options);
+
+/// Takes the next `n` samples of the analysed channel; slices each full block.
+void decoding_take(Decoding& d, const uint8_t* samples, int32_t n);
+
+/// Slices the last, partial block and removes the watch.
+void decoding_end(Decoding& d);
+
+}  // namespace tavrel

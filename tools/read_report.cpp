@@ -1,0 +1,177 @@
+#include "tools/read_report.hpp"
+
+#include <cinttypes>
+
+#include "frontend/level_slicer.hpp"
+
+namespace tavrel {
+
+CardForms card_forms(uint64_t id40) {
+  CardForms forms{};
+  const auto low32 = static_cast<uint32_t>(id40);
+  std::snprintf(forms.hex, sizeof forms.hex, "%010" PRIX64, id40 & 0xFF'FFFF'FFFF);
+  std::snprintf(forms.dec32, sizeof forms.dec32, "%010" PRIu32, low32);
+  std::snprintf(forms.dec24, sizeof forms.dec24, "%08" PRIu32, low32 & 0xFF'FFFF);
+  std::snprintf(forms.number, sizeof forms.number, "%d.%d", static_cast<int>(low32 >> 16),
+                static_cast<int>(low32 & 0xFFFF));
+  forms.facility = static_cast<int32_t>((low32 >> 16) & 0xFF);
+  forms.card = static_cast<int32_t>(low32 & 0xFFFF);
+  return forms;
+}
+
+static std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string read_json(const std::string& file, const Read& read) {
+  const CardForms f = card_forms(frame_data(read.frame.bits));
+  char fields[512];
+  std::snprintf(fields, sizeof fields,
+                ",\"time\":%.6f,\"id\":\"%s\",\"id_high\":%d,\"id_low\":%d,\"repeat\":%d,"
+                "\"inverted\":%s,\"number\":\"%s\",\"dec32\":\"%s\",\"dec24\":\"%s\","
+                "\"wiegand26\":{\"facility\":%d,\"card\":%d}}",
+                read.time, f.hex, read.frame.number.id_high, read.frame.number.id_low, read.repeat,
+                read.inverted ? "true" : "false", f.number, f.dec32, f.dec24, f.facility, f.card);
+  return "{\"file\":" + json_string(file) + fields;
+}
+
+// The signed level below which `share` of the samples lie.
+static int percentile(const DecodeStats& stats, double share) {
+  const auto wanted = static_cast<int64_t>(share * static_cast<double>(stats.samples - 1));
+  int64_t seen = 0;
+  for (int v = 0; v < 256; ++v) {
+    seen += stats.levels[v];
+    if (seen > wanted) return v - 128;
+  }
+  return 127;
+}
+
+static double percent(int64_t part, int64_t whole) {
+  return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
+}
+
+static void write_levels(std::FILE* out, const DecodeStats& stats) {
+  std::fprintf(out, "signal level, signed (128 subtracted), thresholds at -22 and 22:\n ");
+  static constexpr struct {
+    const char* name;
+    double share;
+  } marks[] = {{"min", 0},   {"1%", .01},  {"5%", .05},  {"25%", .25}, {"50%", .5},
+               {"75%", .75}, {"95%", .95}, {"99%", .99}, {"max", 1}};
+  for (const auto& mark : marks)
+    std::fprintf(out, " %s %d", mark.name, percentile(stats, mark.share));
+  int64_t low = 0;
+  int64_t high = 0;
+  for (int v = 0; v < 256; ++v) {
+    if (v - 128 <= -22) low += stats.levels[v];
+    if (v - 128 >= 22) high += stats.levels[v];
+  }
+  std::fprintf(out, "\n  at or below -22: %.1f%%, at or above 22: %.1f%%, between: %.1f%%\n",
+               percent(low, stats.samples), percent(high, stats.samples),
+               percent(stats.samples - low - high, stats.samples));
+}
+
+struct RunTotals {
+  int64_t all, one, two, short_ones, long_ones;
+};
+
+static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
+  RunTotals t{};
+  std::fprintf(out,
+               "run lengths in samples (8..19: one half-bit, 20..32: two, others dropped):\n"
+               "  length      high       low\n");
+  for (int n = 0; n <= counted_run; ++n) {
+    const int64_t count = stats.runs[0][n] + stats.runs[1][n];
+    if (count == 0) continue;
+    const char* use = n < 8     ? "dropped, short"
+                      : n <= 19 ? "one half-bit"
+                      : n <= 32 ? "two half-bits"
+                                : "dropped, long";
+    std::fprintf(out, "  %6d%c%9" PRId64 " %9" PRId64 "   %s\n", n, n == counted_run ? '+' : ' ',
+                 stats.runs[1][n], stats.runs[0][n], use);
+    t.all += count;
+    if (n < 8)
+      t.short_ones += count;
+    else if (n <= 19)
+      t.one += count;
+    else if (n <= 32)
+      t.two += count;
+    else
+      t.long_ones += count;
+  }
+  std::fprintf(out,
+               "  runs: %" PRId64 ", one half-bit: %" PRId64 ", two half-bits: %" PRId64
+               ", dropped as shorter than 8: %" PRId64 ", dropped as longer than 32: %" PRId64 "\n",
+               t.all, t.one, t.two, t.short_ones, t.long_ones);
+  return t;
+}
+
+static void write_checks(std::FILE* out, const DecodeStats& stats) {
+  static constexpr const char* names[] = {"fewer than 128 half-bits since the block began",
+                                          "failed the header (nine 1 bits)",
+                                          "failed the Manchester test (equal pair)",
+                                          "failed a row parity",
+                                          "failed a column parity",
+                                          "passed: read"};
+  std::fprintf(out, "frame tests, one after every stored half-bit:\n");
+  for (int c = 0; c < 6; ++c)
+    std::fprintf(out, "  %-48s %10" PRId64 "\n", names[c], stats.checks[c]);
+}
+
+// A short guess at what to change, from the most telling count.
+static const char* hint(const DecodeStats& stats, const RunTotals& runs) {
+  const auto check = [&](FrameCheck c) { return stats.checks[static_cast<int>(c)]; };
+  if (stats.samples == 0) return "the file holds no samples";
+  if (check(FrameCheck::ok) > 0) return nullptr;
+  if (runs.all == 0) {
+    int64_t low = 0;
+    for (int v = 0; v <= 128 + low_threshold; ++v) low += stats.levels[v];
+    return low == 0 ? "the signal never reaches the low threshold (-22): raise the input "
+                      "level, look for a DC offset, or try --channel"
+                    : "the signal never reaches the high threshold (22): raise the input "
+                      "level, look for a DC offset, or try --channel";
+  }
+  if (runs.short_ones * 2 > runs.all)
+    return "most runs are shorter than 8 samples: noise, or a tag sending faster than RF/64 "
+           "(try --clock 32 or --clock 16)";
+  if (runs.long_ones * 2 > runs.all)
+    return "most runs are longer than 32 samples: no tag signal, or one slower than RF/64";
+  if (check(FrameCheck::row_parity) + check(FrameCheck::column_parity) > 0)
+    return "frames fail the parity tests: try --invert (or --invert auto)";
+  if (check(FrameCheck::manchester) > 0)
+    return "headers are found but the rest is no clean Manchester code: check the level "
+           "and the noise";
+  return "no header of nine 1 bits: try --invert, or check that this is an EM4100-style tag";
+}
+
+void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
+                 const DecodeOptions& options, const DecodeStats& stats) {
+  const char* polarity = options.invert == invert_auto ? "both"
+                         : options.invert              ? "inverted"
+                                                       : "normal";
+  std::fprintf(out,
+               "%s: %.3f s at %.0f samples/s (file: %d/s, %d channel%s), %" PRId64
+               " blocks, polarity %s, parity tests %s\n",
+               file, static_cast<double>(stats.samples) / options.rate, options.rate,
+               facts.file_rate, facts.channels, facts.channels == 1 ? "" : "s", stats.blocks,
+               polarity, options.parity ? "on" : "off");
+  if (stats.samples > 0) write_levels(out, stats);
+  const RunTotals runs = write_runs(out, stats);
+  write_checks(out, stats);
+  if (const char* text = hint(stats, runs)) std::fprintf(out, "hint: %s\n", text);
+}
+
+}  // namespace tavrel

@@ -1,0 +1,33 @@
+#pragma once
+// What tavrel-decode writes besides the program's console log: one JSON object per read,
+// and the diagnostics that show why a recording gives no reads.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tools/decode_run.hpp"
+#include "tools/sound_in.hpp"
+
+namespace tavrel {
+
+/// A tag ID in the forms printed on cards and fobs.
+struct CardForms {
+  char hex[11];      ///< all 40 data bits, 10 hex digits
+  char dec32[11];    ///< the low 32 bits, 10 decimal digits
+  char dec24[9];     ///< the low 24 bits, 8 decimal digits
+  char number[12];   ///< "id_high.id_low", as the program shows it
+  int32_t facility;  ///< 26-bit Wiegand facility code: bits 23..16
+  int32_t card;      ///< 26-bit Wiegand card number: bits 15..0
+};
+
+CardForms card_forms(uint64_t id40);
+
+/// One read as a JSON object on one line, without the line end.
+std::string read_json(const std::string& file, const Read& read);
+
+/// The diagnostics for one file: signal levels, run lengths, frame tests.
+void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
+                 const DecodeOptions& options, const DecodeStats& stats);
+
+}  // namespace tavrel

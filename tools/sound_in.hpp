@@ -1,0 +1,39 @@
+#pragma once
+// Sound files as the slicer wants them: one channel, 8-bit unsigned samples (128 = the
+// middle level), at a chosen rate. libsndfile reads the file, libsamplerate converts.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tavrel {
+
+/// What was read, for the diagnostics.
+struct SoundFacts {
+  bool opened = false;      ///< the file was opened and its samples went out
+  int file_rate = 0;        ///< samples per second in the file
+  int channels = 0;         ///< channels in the file
+  int64_t file_frames = 0;  ///< sample frames read from the file
+};
+
+/// Receives the samples in pieces, in order.
+using SampleSink = std::function<void(const uint8_t* samples, int32_t n)>;
+
+/// Reads channel `channel` (0 left, 1 right; a one-channel file gives its only channel)
+/// of the sound file at `path`, converted to `rate` samples/s, and hands it to `take`.
+/// A `raw` file has no header and holds 8-bit unsigned stereo at 48000/s, as captured.
+/// Returns "" or a message saying what went wrong; a truncated file has its samples
+/// handed over before the message is returned.
+std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
+                       SoundFacts& facts);
+
+/// One float sample of full scale -1..1 as an unsigned 8-bit sample, rounded, clipped.
+/// An 8-bit file comes back exactly as it was written.
+inline uint8_t to_u8(float x) {
+  const float v = x * 128.0f + 128.5f;
+  if (!(v > 0.0f)) return 0;  // NaN included
+  if (v >= 255.0f) return 255;
+  return static_cast<uint8_t>(v);
+}
+
+}  // namespace tavrel

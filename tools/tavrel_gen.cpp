@@ -1,0 +1,289 @@
+// tavrel-gen: sound files of synthesized tags, for the decoder tool, the tests, and for
+// playing into the sound input to test the whole chain.
+
+#include <sndfile.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/tag_signal.hpp"
+
+using namespace tavrel;
+
+namespace {
+
+constexpr const char* help_text = R"(NAME
+    tavrel-gen - write a sound file of proximity tags for Tavrel to read
+
+SYNOPSIS
+    tavrel-gen [OPTIONS] ID...
+
+DESCRIPTION
+    Writes the Manchester-coded signal that a reader front end puts on the sound input
+    while a tag with the given ID is in the field: its 64-bit EM4100 frame (nine header
+    1 bits, ten rows of four data bits with even parity, four column parities, a stop
+    bit) sent over and over. Several IDs give a sequence of tags, each for the given
+    time, with silence before each and after the last.
+
+    ID is the tag's 40-bit ID as 10 hex digits; spaces, ':' and '-' between them are
+    ignored, so "84 00 04 39 16" and 8400043916 are the same tag.
+
+    The default file is what Tavrel records: 48000 samples/s, 8-bit unsigned stereo,
+    the tag on the right channel and the left one silent. Play it into the sound input
+    (for example `aplay tag.wav` with a cable from the output to the line input, or a
+    loopback device) to test the whole chain, or decode it with tavrel-decode.
+
+OPTIONS
+    -o, --output FILE
+        The file to write (default: the first ID followed by ".wav"). The name's ending
+        chooses the format: .flac FLAC, .aif or .aiff AIFF, .raw headerless samples,
+        anything else WAV.
+    -s, --seconds S
+        How long each tag is sent (default 2).
+    --gap S
+        Silence before each tag and after the last (default 0.5).
+    --rate HZ
+        Samples per second (default 48000).
+    --bits 8|16|24|float
+        Sample format (default 8: unsigned in WAV and raw files, signed in FLAC and
+        AIFF). The signal has 8-bit resolution whatever the format.
+    --mono
+        One channel instead of two.
+    --channel left|right
+        The channel that carries the signal in a stereo file (default right).
+    --invert
+        Send the signal upside down.
+    --amplitude A
+        Peak deviation from the middle level, as a fraction of full scale (default 0.4;
+        Tavrel's thresholds lie at 22/128, about 0.17).
+    --dc-offset D
+        Shift of the whole signal, fraction of full scale (default 0).
+    --noise N
+        Standard deviation of added Gaussian noise, fraction of full scale (default 0).
+    --jitter J
+        Largest random shift of each edge, in samples (default 0).
+    --parity-error row|column
+        Flip the parity bit of data row 0 or of column 0 in every frame: Tavrel must
+        not read such a tag while its parity tests are on.
+    --clock 64|32|16
+        The tag's data rate as a divider of the 125 kHz field (default 64: 1953.125
+        bits/s). Faster tags need a higher --rate to keep their edges.
+    --seed N
+        Seed of the noise and jitter (default 1).
+    -h, --help
+        Show this text.
+
+EXIT STATUS
+    0 when the file was written, 1 when it could not be, 2 when the command line is
+    wrong.
+
+EXAMPLES
+    tavrel-gen 8400043916
+    tavrel-gen -o noisy.flac --bits 16 --noise 0.05 --jitter 2 -s 10 8400043916
+    tavrel-gen -o three.wav 0100000001 0200000002 0300000003
+)";
+
+struct Options {
+  TagSignalOptions signal;
+  std::vector<uint64_t> ids;
+  std::string output;
+  double seconds = 2.0;
+  double gap = 0.5;
+  int rate = 48000;
+  std::string bits = "8";
+  bool mono = false;
+  bool left = false;
+  int clock = 64;
+  uint64_t flip = 0;  ///< frame bits flipped in every frame
+  unsigned seed = 1;
+};
+
+[[noreturn]] void usage_error(const char* message, const std::string& what) {
+  std::fprintf(stderr, "tavrel-gen: %s%s\nTry 'tavrel-gen --help'.\n", message, what.c_str());
+  std::exit(2);
+}
+
+// 10 hex digits, with spaces, ':' and '-' allowed between them.
+bool parse_id(const char* text, uint64_t& id) {
+  id = 0;
+  int digits = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c == ' ' || *c == ':' || *c == '-') continue;
+    const char* hex = "0123456789abcdef";
+    const char* at = std::strchr(hex, std::tolower(static_cast<unsigned char>(*c)));
+    if (!at || !*at || ++digits > 10) return false;
+    id = id << 4 | static_cast<uint64_t>(at - hex);
+  }
+  return digits == 10;
+}
+
+double number(const std::string& text, const char* option, double low, double high) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v >= low && v <= high)) {
+    usage_error((std::string(option) + " takes a number from " + std::to_string(low) + " to " +
+                 std::to_string(high) + ", not ")
+                    .c_str(),
+                text);
+  }
+  return v;
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage_error("missing value after ", arg);
+      return argv[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(help_text, stdout);
+      std::exit(0);
+    } else if (arg == "-o" || arg == "--output") {
+      o.output = value();
+    } else if (arg == "-s" || arg == "--seconds") {
+      o.seconds = number(value(), "--seconds", 0, 86400);
+    } else if (arg == "--gap") {
+      o.gap = number(value(), "--gap", 0, 86400);
+    } else if (arg == "--rate") {
+      o.rate = static_cast<int>(number(value(), "--rate", 8000, 768000));
+    } else if (arg == "--bits") {
+      o.bits = value();
+      if (o.bits != "8" && o.bits != "16" && o.bits != "24" && o.bits != "float")
+        usage_error("--bits takes 8, 16, 24 or float, not ", o.bits);
+    } else if (arg == "--mono") {
+      o.mono = true;
+    } else if (arg == "--channel") {
+      const std::string c = value();
+      if (c != "left" && c != "right") usage_error("--channel takes left or right, not ", c);
+      o.left = c == "left";
+    } else if (arg == "--invert") {
+      o.signal.invert = true;
+    } else if (arg == "--amplitude") {
+      o.signal.amplitude = number(value(), "--amplitude", 0, 1);
+    } else if (arg == "--dc-offset") {
+      o.signal.dc_offset = number(value(), "--dc-offset", -1, 1);
+    } else if (arg == "--noise") {
+      o.signal.noise = number(value(), "--noise", 0, 1);
+    } else if (arg == "--jitter") {
+      o.signal.jitter = number(value(), "--jitter", 0, 1000);
+    } else if (arg == "--parity-error") {
+      const std::string which = value();
+      if (which != "row" && which != "column")
+        usage_error("--parity-error takes row or column, not ", which);
+      o.flip = frame_bit(which == "row" ? 13 : 59);
+    } else if (arg == "--clock") {
+      const std::string c = value();
+      if (c != "64" && c != "32" && c != "16") usage_error("--clock takes 64, 32 or 16, not ", c);
+      o.clock = std::stoi(c);
+    } else if (arg == "--seed") {
+      o.seed = static_cast<unsigned>(number(value(), "--seed", 0, 4294967295.0));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      usage_error("unknown option ", arg);
+    } else {
+      uint64_t id;
+      if (!parse_id(argv[i], id)) usage_error("an ID is 10 hex digits, not ", arg);
+      o.ids.push_back(id);
+    }
+  }
+  if (o.ids.empty()) usage_error("no ID given", "");
+  if (o.output.empty()) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%010llX.wav", static_cast<unsigned long long>(o.ids[0]));
+    o.output = name;
+  }
+  o.signal.bit_samples = o.rate * o.clock / 125000.0;
+  return o;
+}
+
+// The container from the file name's ending, the sample format from --bits.
+int file_format(const Options& o) {
+  const size_t dot = o.output.rfind('.');
+  std::string ending = dot == std::string::npos ? "" : o.output.substr(dot + 1);
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  int major = SF_FORMAT_WAV;
+  if (ending == "flac") major = SF_FORMAT_FLAC;
+  if (ending == "aif" || ending == "aiff") major = SF_FORMAT_AIFF;
+  if (ending == "raw") major = SF_FORMAT_RAW;
+  const bool unsigned8 = major == SF_FORMAT_WAV || major == SF_FORMAT_RAW;
+  int sub = unsigned8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8;
+  if (o.bits == "16") sub = SF_FORMAT_PCM_16;
+  if (o.bits == "24") sub = SF_FORMAT_PCM_24;
+  if (o.bits == "float") sub = SF_FORMAT_FLOAT;
+  return major | sub;
+}
+
+// The whole signal channel: for each tag its gap of silence, then the tag.
+std::vector<uint8_t> render(const Options& o) {
+  std::vector<uint8_t> out;
+  const auto samples = [&](double seconds) { return std::llround(seconds * o.rate); };
+  const double frame_samples = 64 * o.signal.bit_samples;
+  for (size_t k = 0; k < o.ids.size(); ++k) {
+    TagSignal signal{o.signal};
+    signal.random.seed(o.seed + static_cast<unsigned>(k));
+    append_silence(signal, samples(o.gap), out);
+    const int64_t tag_samples = samples(o.seconds);
+    const size_t end = out.size() + static_cast<size_t>(tag_samples);
+    signal.time = 0;
+    signal.written = 0;
+    const int frames =
+        static_cast<int>(std::ceil(static_cast<double>(tag_samples) / frame_samples));
+    append_frames(signal, tag_frame(o.ids[k]) ^ o.flip, frames, out);
+    out.resize(end);  // the tag leaves the field wherever its frame is
+    if (k + 1 == o.ids.size()) append_silence(signal, samples(o.gap), out);
+  }
+  return out;
+}
+
+// Writes 8-bit samples as 16-bit ones, which libsndfile converts to any format without
+// loss: (v - 128) * 256 comes back as v from an 8-bit file and as (v - 128) / 128 as float.
+bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
+  SF_INFO info{};
+  info.samplerate = o.rate;
+  info.channels = o.mono ? 1 : 2;
+  info.format = file_format(o);
+  if (!sf_format_check(&info)) {
+    std::fprintf(stderr, "tavrel-gen: %s: this file type cannot hold --bits %s samples\n",
+                 o.output.c_str(), o.bits.c_str());
+    return false;
+  }
+  SNDFILE* file = sf_open(o.output.c_str(), SFM_WRITE, &info);
+  if (!file) {
+    std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), sf_strerror(nullptr));
+    return false;
+  }
+  constexpr size_t chunk = 8192;
+  std::vector<short> frames(chunk * 2);
+  const size_t signal_channel = o.mono || o.left ? 0 : 1;
+  bool ok = true;
+  for (size_t at = 0; at < signal.size() && ok; at += chunk) {
+    const size_t n = std::min(chunk, signal.size() - at);
+    for (size_t i = 0; i < n; ++i) {
+      const auto v = static_cast<short>((signal[at + i] - 128) * 256);
+      if (o.mono) {
+        frames[i] = v;
+      } else {
+        frames[2 * i + signal_channel] = v;
+        frames[2 * i + 1 - signal_channel] = 0;
+      }
+    }
+    ok = sf_writef_short(file, frames.data(), static_cast<sf_count_t>(n)) ==
+         static_cast<sf_count_t>(n);
+  }
+  if (!ok) std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), sf_strerror(file));
+  if (sf_close(file) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parse(argc, argv);
+  return write_file(o, render(o)) ? 0 : 1;
+}
