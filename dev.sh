@@ -79,9 +79,14 @@ peer_bench() {
 
 case "${1:-}" in
   run)
-    install_packages $build_packages
-    build release
-    exec build/release/bench/decode_bench
+    # The pulse plugin lets ALSA's default device reach PulseAudio or PipeWire.
+    install_packages $build_packages libasound2-plugins
+    build release >/dev/null
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      echo "Tavrel needs a desktop session (no DISPLAY or WAYLAND_DISPLAY is set)." >&2
+      exit 1
+    fi
+    exec build/release/app/tavrel
     ;;
   build)
     install_packages $build_packages
