@@ -7,6 +7,7 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "tests/support/console_capture.hpp"
+#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
@@ -17,11 +18,7 @@ constexpr int32_t half_run = 12;  // samples: one half-bit
 class Decode : public ::testing::Test {
  protected:
   void SetUp() override {
-    half_bit_ring = HalfBitRing{};
-    parity_check = 1;
-    read_register.last_high = -1;
-    read_register.last_low = -1;
-    read_register.repeat_count = 0;
+    test::reset_decoding();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }

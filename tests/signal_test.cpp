@@ -10,6 +10,7 @@
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "tests/support/console_capture.hpp"
+#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
@@ -20,10 +21,7 @@ constexpr int32_t block = 12000;  // samples per channel in 250 ms
 class Signal : public ::testing::Test {
  protected:
   void SetUp() override {
-    parity_check = 1;
-    read_register.last_high = -1;
-    read_register.last_low = -1;
-    read_register.repeat_count = 0;
+    test::reset_decoding();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }

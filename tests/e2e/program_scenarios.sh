@@ -54,34 +54,29 @@ close_program "$CLOSE_LIMIT"
 stop_feed
 expect_reads $number_msb
 
-echo "an inverted signal is read only once Invert Signal is ticked"
-start_program
-geometry
-feed tag:$tag_b:6:invert
-sleep 2.5
-[ -s "$prog_out" ] && fail "an inverted signal was read with Invert Signal clear"
-click_units 335 43
-sleep 2.5
-close_program "$CLOSE_LIMIT"
-stop_feed
-expect_reads $number_b
+# A signal the program must not read until a check box (at dialog units x y) is clicked.
+read_only_after_click() {
+  local what=$1 step=$2 number=$3 x=$4 y=$5
+  echo "$what is read only after a click on the box at $x,$y"
+  start_program
+  geometry
+  feed "$step"
+  sleep 2.5
+  [ -s "$prog_out" ] && fail "$what was read before the click"
+  click_units "$x" "$y"
+  sleep 2.5
+  close_program "$CLOSE_LIMIT"
+  stop_feed
+  expect_reads "$number"
+}
 
-echo "a wrong row parity is read only once CRC Check is cleared"
-start_program
-geometry
-feed tag:$tag_a:6:badrow
-sleep 2.5
-[ -s "$prog_out" ] && fail "a frame with a wrong row parity was read with CRC Check ticked"
-click_units 335 55
-sleep 2.5
-close_program "$CLOSE_LIMIT"
-stop_feed
-expect_reads $number_a
+read_only_after_click "an inverted signal" tag:$tag_b:6:invert $number_b 335 43  # Invert Signal
+read_only_after_click "a wrong row parity" tag:$tag_a:6:badrow $number_a 335 55  # CRC Check
 
 echo "no sound server"
 start_program PULSE_SERVER=unix:/nonexistent
 sleep 1
-close_program 5
+close_program $((3 + CLOSE_LIMIT))  # one wait of 3 s for a block that never comes
 [ "$(od -An -c "$prog_out" | tr -d ' \n')" = 'waveInOpenERROR!\n\n' ] ||
   fail "expected only \"waveInOpen ERROR!\" and the final line end"
 echo "  closed ${closed_after} s after Escape"

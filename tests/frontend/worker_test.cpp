@@ -17,6 +17,7 @@
 #include "decode/read_register.hpp"
 #include "frontend/capture_worker.hpp"
 #include "tests/support/console_capture.hpp"
+#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 #include "ui/status_dialog.hpp"
 
@@ -75,10 +76,7 @@ class Worker : public ::testing::Test {
     calls.clear();
     run_flag = 1;
     worker_done = 0;
-    read_register.last_high = -1;
-    read_register.last_low = -1;
-    read_register.repeat_count = 0;
-    parity_check = 1;
+    test::reset_decoding();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }

@@ -19,6 +19,7 @@
 #include "decode/read_register.hpp"
 #include "frontend/capture_worker.hpp"
 #include "tests/support/console_capture.hpp"
+#include "tests/support/decoding_state.hpp"
 #include "tools/read_report.hpp"
 #include "tools/tag_signal.hpp"
 
@@ -120,10 +121,7 @@ TEST_F(Tools, ConsoleLogIsByteForByteWhatTheWorkerLoopWrites) {
   sf_close(file);
 
   // The worker's loop over the same samples, blocks of 12000 and the last one short.
-  read_register.last_high = -1;
-  read_register.last_low = -1;
-  read_register.repeat_count = 0;
-  parity_check = 1;
+  test::reset_decoding();
   test::ConsoleCapture console;
   test::console_capture_start(console);
   const auto buffers = std::make_unique<ChannelBuffers>();
