@@ -43,18 +43,23 @@ uint64_t frame_data(uint64_t bits) {
   return data;
 }
 
-FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame) {
-  if (ring.count < ring_size) return FrameCheck::too_few;
+// Nine header 1 bits are 0,1,0,1,...; most windows fail within a few half-bits, so this
+// test is kept small enough to inline into every push.
+static bool header_at(const HalfBitRing& ring) {
+  for (int k = 0; k < header_half_bits; ++k) {
+    if (ring.levels[(ring.write_index + k) & (ring_size - 1)] != (k & 1)) return false;
+  }
+  return true;
+}
+
+// The rest of the frame test, for the rare window whose header passed.
+[[gnu::noinline]] static FrameCheck check_after_header(const HalfBitRing& ring, bool check_parity,
+                                                       Frame& frame) {
   const int32_t* h = ring.levels;
   const int32_t o = ring.write_index;
   constexpr int32_t wrap = ring_size - 1;
 
-  // Nine header 1 bits are 0,1,0,1,...; most windows fail within a few half-bits.
-  for (int k = 0; k < header_half_bits; ++k) {
-    if (h[(o + k) & wrap] != (k & 1)) return FrameCheck::header;
-  }
-
-  uint64_t bits = 0x1FF;  // the header just tested
+  uint64_t bits = 0x1FF;  // the header
   for (int p = 9; p < 64; ++p) {
     const int32_t first = h[(o + 2 * p) & wrap];
     const int32_t second = h[(o + 2 * p + 1) & wrap];
@@ -77,6 +82,12 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
   frame.number.id_high = static_cast<int32_t>((data >> 16) & 0xFFFF);
   frame.number.id_low = static_cast<int32_t>(data & 0xFFFF);
   return FrameCheck::ok;
+}
+
+FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame) {
+  if (ring.count < ring_size) return FrameCheck::too_few;
+  if (!header_at(ring)) return FrameCheck::header;
+  return check_after_header(ring, check_parity, frame);
 }
 
 // The watched and the plain path are compiled apart, so that the program's path keeps
