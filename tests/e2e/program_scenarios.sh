@@ -73,6 +73,19 @@ read_only_after_click() {
 read_only_after_click "an inverted signal" tag:$tag_b:6:invert $number_b 335 43  # Invert Signal
 read_only_after_click "a wrong row parity" tag:$tag_a:6:badrow $number_a 335 55  # CRC Check
 
+echo "a recording made by tavrel-gen, played in: read as tavrel-decode reads it"
+recording=$E2E_WORK/gen.raw
+"$TAVREL_BUILD/tools/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
+  $tag_msb $tag_b >/dev/null || fail "tavrel-gen failed"
+[ "$("$TAVREL_BUILD/tools/tavrel-decode" --raw "$recording" | tr '\r' '\n' | grep -v '^$' |
+  sed 's/ - .*//' | uniq | tr '\n' ' ')" = "$number_msb $number_b " ] || fail "tavrel-decode"
+start_program
+feed "file:$recording"
+sleep 5
+close_program "$CLOSE_LIMIT"
+stop_feed
+expect_reads $number_msb $number_b
+
 echo "no sound server"
 start_program PULSE_SERVER=unix:/nonexistent
 sleep 1

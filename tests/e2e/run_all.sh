@@ -4,7 +4,8 @@
 #   - a private PulseAudio whose default input is a pipe source; TAG_FIFO is the pipe,
 #     fed with tests/e2e programs (tag_feed)
 #   - a Wine prefix (WINEPREFIX) for the Windows build, when that build exists
-# then runs every tests/e2e/test_*.sh and prints "e2e: N passed, N failed".
+# then runs every tests/e2e/test_*.sh (only test_$E2E_ONLY*.sh when E2E_ONLY is set) and
+# prints "e2e: N passed, N failed".
 # Environment for the scripts: TAVREL_BUILD (Linux build dir), TAVREL_WINDOWS_BUILD
 # (mingw build dir, may be absent), E2E_WORK (a scratch folder), TAG_FIFO, DISPLAY,
 # XDG_RUNTIME_DIR, WINEPREFIX.
@@ -63,7 +64,7 @@ fi
 
 passed=0
 failed=0
-for t in "$here"/test_*.sh; do
+for t in "$here"/test_${E2E_ONLY:-}*.sh; do
   [ -e "$t" ] || continue
   name=$(basename "$t" .sh)
   echo "-- $name"

@@ -6,6 +6,7 @@
 //     tag:HEX10:SECONDS[:FLAG]   a tag repeating; FLAG invert (upside down) or badrow
 //                                (row 0's parity bit flipped in every frame)
 //     pattern:SECONDS            left = frame number & 255, right = its complement
+//     file:PATH                  a recording as captured: headerless 8-bit stereo, 48000/s
 //
 // After the last step it keeps writing silence until killed, so that capture never
 // starves; with --stop it stops writing instead. Each step's start time goes to stderr.
@@ -58,9 +59,9 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(
-      stderr,
-      "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S ...\n");
+  std::fprintf(stderr,
+               "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S "
+               "| file:PATH ...\n");
   std::exit(2);
 }
 
@@ -97,6 +98,22 @@ int main(int argc, char** argv) {
       signal.time = 0;
       const int frames = static_cast<int>(secs * sample_rate / (64 * signal.options.bit_samples));
       append_frames(signal, bits, frames, right);
+    } else if (kind == "file" && p.size() == 2) {
+      std::FILE* in = std::fopen(p[1].c_str(), "rb");
+      if (!in) {
+        std::perror(p[1].c_str());
+        return 1;
+      }
+      std::vector<uint8_t> stereo;
+      uint8_t chunk[65536];
+      for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        stereo.insert(stereo.end(), chunk, chunk + got);
+      }
+      std::fclose(in);
+      stereo.resize(stereo.size() & ~size_t{1});
+      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+      write_paced(feed, stereo);
+      continue;
     } else if (kind == "pattern" && p.size() == 2) {
       samples = static_cast<int64_t>(seconds * 48000);
       std::vector<uint8_t> stereo(static_cast<size_t>(2 * samples));
