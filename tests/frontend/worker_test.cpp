@@ -2,6 +2,11 @@
 // dialog replaced by scripted stand-ins; slicing and decoding are the real ones.
 
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +21,7 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/capture_worker.hpp"
+#include "platform/console.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
@@ -202,6 +208,38 @@ TEST_F(Worker, ProgramWaitsForWorkerTeardown) {
   EXPECT_EQ(worker_done.load(), 1);
   EXPECT_EQ(run_flag.load(), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+// From here on the kernel refuses to create threads (clone and clone3 fail with EAGAIN),
+// as it does when a process has run out of them.
+void refuse_threads() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+  prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program);
+}
+
+int never_started() {
+  std::abort();
+}
+
+TEST_F(Worker, ProgramEndsWhenWorkerThreadCannotStart) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  dialog_ms = 10;
+  EXPECT_EXIT(
+      {
+        console_stream = stderr;
+        alarm(5);  // a program that waits for a worker that never started fails here
+        refuse_threads();
+        _exit(run_program(never_started));  // no exit handlers: the leak checker needs a thread
+      },
+      ::testing::ExitedWithCode(0), "CreateThread ERROR!\n");
 }
 
 }  // namespace
