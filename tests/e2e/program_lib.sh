@@ -3,7 +3,14 @@
 
 fail() {
   echo "FAIL [$PROGRAM_NAME]: $*" >&2
-  [ -n "${prog_out:-}" ] && [ -f "$prog_out" ] && { echo "--- stdout:" >&2; od -c "$prog_out" | head -20 >&2; }
+  if [ -n "${prog_out:-}" ] && [ -f "$prog_out" ]; then
+    echo "--- stdout:" >&2
+    od -c "$prog_out" | head -20 >&2
+    echo "--- stderr:" >&2
+    tail -n 20 "$prog_out.err" >&2
+    echo "--- windows:" >&2
+    xdotool search --name . getwindowname %@ 2>&1 | head -10 >&2
+  fi
   stop_all
   exit 1
 }

@@ -77,5 +77,11 @@ for t in "$here"/test_${E2E_ONLY:-}*.sh; do
     echo "-- $name FAILED"
   fi
 done
+if [ "$failed" -gt 0 ]; then
+  for log in xvfb pulse; do
+    echo "--- $log.log (last lines)"
+    tail -n 15 "$E2E_WORK/$log.log"
+  done
+fi
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
