@@ -36,7 +36,7 @@ start_program() {
   env "$@" $PROGRAM </dev/null >"$prog_out" 2>"$prog_out.err" &
   prog_pid=$!
   wid=
-  for _ in $(seq 200); do
+  for _ in $(seq 300); do
     # Only a mapped window: GTK names its window before mapping it, and an unmapped one
     # can neither take the keyboard nor give the right geometry.
     wid=$(xdotool search --onlyvisible --name '^Tavrel$' 2>/dev/null | head -n 1)
