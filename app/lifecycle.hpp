@@ -1,5 +1,6 @@
 #pragma once
-// The two flags by which the main thread and the capture worker meet.
+// The program's run: the two flags by which the main thread and the capture worker
+// meet, and the sequence that starts and stops them.
 
 #include <atomic>
 #include <cstdint>
@@ -11,10 +12,6 @@ extern std::atomic<uint8_t> run_flag;
 
 /// Set by the worker as the last step of its teardown.
 extern std::atomic<uint8_t> worker_done;
-
-}  // namespace tavrel
-
-namespace tavrel {
 
 /// The whole run on the main thread: starts `worker` on a thread of its own, shows the
 /// status dialog until the user cancels it, then waits for the worker's teardown.
