@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# `cmake --install` puts the program, the tools, the desktop entry and the icon in place,
-# and the installed program runs.
+# `cmake --install` puts the program, the tools, the desktop entry, the icon and the
+# manual page in place, and the installed program runs.
 set -u
 source "$(dirname "$0")/program_lib.sh"
 PROGRAM_NAME=install
 prefix=$E2E_WORK/prefix
 cmake --install "$TAVREL_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 for f in bin/tavrel bin/tavrel-decode bin/tavrel-gen share/applications/tavrel.desktop \
-  share/icons/hicolor/scalable/apps/tavrel.svg; do
+  share/icons/hicolor/scalable/apps/tavrel.svg share/man/man1/tavrel.1; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
 grep -q '^Exec=tavrel$' "$prefix/share/applications/tavrel.desktop" || fail "desktop entry"
+warnings=$(groff -man -ww -z -Tutf8 "$prefix/share/man/man1/tavrel.1" 2>&1)
+[ -z "$warnings" ] || fail "manual page: $warnings"
 PROGRAM=$prefix/bin/tavrel
 start_program
 feed silence:5
