@@ -1,6 +1,8 @@
 #include "tools/read_report.hpp"
 
 #include <cinttypes>
+#include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "frontend/level_slicer.hpp"
 
@@ -19,34 +21,22 @@ CardForms card_forms(uint64_t id40) {
   return forms;
 }
 
-static std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string read_json(const std::string& file, const Read& read) {
   const CardForms f = card_forms(frame_data(read.frame.bits));
-  char fields[512];
-  std::snprintf(fields, sizeof fields,
-                ",\"time\":%.6f,\"id\":\"%s\",\"id_high\":%d,\"id_low\":%d,\"repeat\":%d,"
-                "\"inverted\":%s,\"number\":\"%s\",\"dec32\":\"%s\",\"dec24\":\"%s\","
-                "\"wiegand26\":{\"facility\":%d,\"card\":%d}}",
-                read.time, f.hex, read.frame.number.id_high, read.frame.number.id_low, read.repeat,
-                read.inverted ? "true" : "false", f.number, f.dec32, f.dec24, f.facility, f.card);
-  return "{\"file\":" + json_string(file) + fields;
+  nlohmann::ordered_json j;
+  j["file"] = file;
+  j["time"] = std::round(read.time * 1e6) / 1e6;  // microseconds are plenty
+  j["id"] = f.hex;
+  j["id_high"] = read.frame.number.id_high;
+  j["id_low"] = read.frame.number.id_low;
+  j["repeat"] = read.repeat;
+  j["inverted"] = read.inverted;
+  j["number"] = f.number;
+  j["dec32"] = f.dec32;
+  j["dec24"] = f.dec24;
+  j["wiegand26"] = {{"facility", f.facility}, {"card", f.card}};
+  // A file name that is not UTF-8 gets U+FFFD for its stray bytes instead of an exception.
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 // The signed level below which `share` of the samples lie.
@@ -150,7 +140,7 @@ static const char* hint(const DecodeStats& stats, const RunTotals& runs) {
   if (runs.long_ones * 2 > runs.all)
     return "most runs are longer than 32 samples: no tag signal, or one slower than RF/64";
   if (check(FrameCheck::row_parity) + check(FrameCheck::column_parity) > 0)
-    return "frames fail the parity tests: try --invert (or --invert auto)";
+    return "frames fail the parity tests: try --invert (or --invert=auto)";
   if (check(FrameCheck::manchester) > 0)
     return "headers are found but the rest is no clean Manchester code: check the level "
            "and the noise";

@@ -11,194 +11,130 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli.hpp"
 #include "tools/tag_signal.hpp"
 
 using namespace tavrel;
 
 namespace {
 
-constexpr const char* help_text = R"(NAME
-    tavrel-gen - write a sound file of proximity tags for Tavrel to read
+constexpr ToolText tool_text = {
+    "tavrel-gen",
+    "write a sound file of proximity tags for Tavrel to read",
+    "ID...",
+    R"(Writes the Manchester-coded signal that a reader front end puts on the sound input
+while a tag with the given ID is in the field: its 64-bit EM4100 frame (nine header 1
+bits, ten rows of four data bits with even parity, four column parities, a stop bit)
+sent over and over. Several IDs give a sequence of tags, each for the given time, with
+silence before each and after the last.
 
-SYNOPSIS
-    tavrel-gen [OPTIONS] ID...
+ID is the tag's 40-bit ID as 10 hex digits; spaces, ':' and '-' between them are
+ignored, so "84 00 04 39 16" and 8400043916 are the same tag.
 
-DESCRIPTION
-    Writes the Manchester-coded signal that a reader front end puts on the sound input
-    while a tag with the given ID is in the field: its 64-bit EM4100 frame (nine header
-    1 bits, ten rows of four data bits with even parity, four column parities, a stop
-    bit) sent over and over. Several IDs give a sequence of tags, each for the given
-    time, with silence before each and after the last.
-
-    ID is the tag's 40-bit ID as 10 hex digits; spaces, ':' and '-' between them are
-    ignored, so "84 00 04 39 16" and 8400043916 are the same tag.
-
-    The default file is what Tavrel records: 48000 samples/s, 8-bit unsigned stereo,
-    the tag on the right channel and the left one silent. Play it into the sound input
-    (for example `aplay tag.wav` with a cable from the output to the line input, or a
-    loopback device) to test the whole chain, or decode it with tavrel-decode.
-
-OPTIONS
-    -o, --output FILE
-        The file to write (default: the first ID followed by ".wav"). The name's ending
-        chooses the format: .flac FLAC, .aif or .aiff AIFF, .raw headerless samples,
-        anything else WAV.
-    -s, --seconds S
-        How long each tag is sent (default 2).
-    --gap S
-        Silence before each tag and after the last (default 0.5).
-    --rate HZ
-        Samples per second (default 48000).
-    --bits 8|16|24|float
-        Sample format (default 8: unsigned in WAV and raw files, signed in FLAC and
-        AIFF). The signal has 8-bit resolution whatever the format.
-    --mono
-        One channel instead of two.
-    --channel left|right
-        The channel that carries the signal in a stereo file (default right).
-    --invert
-        Send the signal upside down.
-    --amplitude A
-        Peak deviation from the middle level, as a fraction of full scale (default 0.4;
-        Tavrel's thresholds lie at 22/128, about 0.17).
-    --dc-offset D
-        Shift of the whole signal, fraction of full scale (default 0).
-    --noise N
-        Standard deviation of added Gaussian noise, fraction of full scale (default 0).
-    --jitter J
-        Largest random shift of each edge, in samples (default 0).
-    --parity-error row|column
-        Flip the parity bit of data row 0 or of column 0 in every frame: Tavrel must
-        not read such a tag while its parity tests are on.
-    --clock 64|32|16
-        The tag's data rate as a divider of the 125 kHz field (default 64: 1953.125
-        bits/s). Faster tags need a higher --rate to keep their edges.
-    --seed N
-        Seed of the noise and jitter (default 1).
-    -h, --help
-        Show this text.
-
-EXIT STATUS
-    0 when the file was written, 1 when it could not be, 2 when the command line is
-    wrong.
-
-EXAMPLES
-    tavrel-gen 8400043916
-    tavrel-gen -o noisy.flac --bits 16 --noise 0.05 --jitter 2 -s 10 8400043916
-    tavrel-gen -o three.wav 0100000001 0200000002 0300000003
-)";
+The default file is what Tavrel records: 48000 samples/s, 8-bit unsigned stereo, the
+tag on the right channel and the left one silent. Play it into the sound input (for
+example aplay tag.wav with a cable from the output to the line input, or a loopback
+device) to test the whole chain, or decode it with tavrel-decode.)",
+    R"(0 when the file was written, 1 when it could not be, 2 when the command line is
+wrong.)",
+    R"(tavrel-gen 8400043916
+tavrel-gen -o noisy.flac --bits 16 --noise 0.05 --jitter 2 -s 10 8400043916
+tavrel-gen -o three.wav 0100000001 0200000002 0300000003)",
+};
 
 struct Options {
   TagSignalOptions signal;
   std::vector<uint64_t> ids;
+  std::vector<std::string> id_texts;
   std::string output;
   double seconds = 2.0;
   double gap = 0.5;
-  int rate = 48000;
+  double rate_given = 48000;
+  int rate = 48000;  ///< samples per second
   std::string bits = "8";
   bool mono = false;
-  bool left = false;
-  int clock = 64;
+  std::string channel = "right";
+  std::string parity_error;
+  std::string clock = "64";
   uint64_t flip = 0;  ///< frame bits flipped in every frame
+  double seed_given = 1;
   unsigned seed = 1;
 };
 
-[[noreturn]] void usage_error(const char* message, const std::string& what) {
-  std::fprintf(stderr, "tavrel-gen: %s%s\nTry 'tavrel-gen --help'.\n", message, what.c_str());
-  std::exit(2);
-}
-
 // 10 hex digits, with spaces, ':' and '-' allowed between them.
-bool parse_id(const char* text, uint64_t& id) {
+bool parse_id(const std::string& text, uint64_t& id) {
   id = 0;
   int digits = 0;
-  for (const char* c = text; *c; ++c) {
-    if (*c == ' ' || *c == ':' || *c == '-') continue;
+  for (const char c : text) {
+    if (c == ' ' || c == ':' || c == '-') continue;
     const char* hex = "0123456789abcdef";
-    const char* at = std::strchr(hex, std::tolower(static_cast<unsigned char>(*c)));
+    const char* at = std::strchr(hex, std::tolower(static_cast<unsigned char>(c)));
     if (!at || !*at || ++digits > 10) return false;
     id = id << 4 | static_cast<uint64_t>(at - hex);
   }
   return digits == 10;
 }
 
-double number(const std::string& text, const char* option, double low, double high) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end || !(v >= low && v <= high)) {
-    usage_error((std::string(option) + " takes a number from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not ")
-                    .c_str(),
-                text);
-  }
-  return v;
+// The options, in the order of the help text.
+void declare(Cli& cli, Options& o) {
+  CLI::App& app = cli.app;
+  cli_file(cli, "-o,--output", o.output,
+           R"(The file to write (default: the first ID followed by ".wav"). The name's ending
+chooses the format: .flac FLAC, .aif or .aiff AIFF, .au AU, .raw headerless samples,
+anything else WAV.)");
+  cli_number(cli, "-s,--seconds", o.seconds, 0, 86400, "S",
+             "How long each tag is sent (default 2).");
+  cli_number(cli, "--gap", o.gap, 0, 86400, "S",
+             "Silence before each tag and after the last (default 0.5).");
+  cli_number(cli, "--rate", o.rate_given, 8000, 768000, "HZ",
+             "Samples per second (default 48000).");
+  cli_choice(cli, "--bits", o.bits, {"8", "16", "24", "float"},
+             R"(Sample format (default 8: unsigned in WAV and raw files, signed in FLAC, AIFF
+and AU). The signal has 8-bit resolution whatever the format.)");
+  app.add_flag("--mono", o.mono, "One channel instead of two.");
+  cli_choice(cli, "--channel", o.channel, {"left", "right"},
+             "The channel that carries the signal in a stereo file (default right).");
+  app.add_flag("--invert", o.signal.invert, "Send the signal upside down.");
+  cli_number(cli, "--amplitude", o.signal.amplitude, 0, 1, "A",
+             R"(Peak deviation from the middle level, as a fraction of full scale (default 0.4;
+Tavrel's thresholds lie at 22/128, about 0.17).)");
+  cli_number(cli, "--dc-offset", o.signal.dc_offset, -1, 1, "D",
+             "Shift of the whole signal, fraction of full scale (default 0).");
+  cli_number(cli, "--noise", o.signal.noise, 0, 1, "N",
+             "Standard deviation of added Gaussian noise, fraction of full scale (default 0).");
+  cli_number(cli, "--jitter", o.signal.jitter, 0, 1000, "J",
+             "Largest random shift of each edge, in samples (default 0).");
+  cli_choice(cli, "--parity-error", o.parity_error, {"row", "column"},
+             R"(Flip the parity bit of data row 0 or of column 0 in every frame: Tavrel must not
+read such a tag while its parity tests are on.)");
+  cli_choice(cli, "--clock", o.clock, {"64", "32", "16"},
+             R"(The tag's data rate as a divider of the 125 kHz field (default 64: 1953.125
+bits/s). Faster tags need a higher --rate to keep their edges.)");
+  cli_number(cli, "--seed", o.seed_given, 0, 4294967295.0, "N",
+             "Seed of the noise and jitter (default 1).");
+  app.add_option("ID", o.id_texts, "Tag IDs, 10 hex digits each.");
 }
 
-Options parse(int argc, char** argv) {
+Options parse(Cli& cli, int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&]() -> std::string {
-      if (i + 1 >= argc) usage_error("missing value after ", arg);
-      return argv[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(help_text, stdout);
-      std::exit(0);
-    } else if (arg == "-o" || arg == "--output") {
-      o.output = value();
-    } else if (arg == "-s" || arg == "--seconds") {
-      o.seconds = number(value(), "--seconds", 0, 86400);
-    } else if (arg == "--gap") {
-      o.gap = number(value(), "--gap", 0, 86400);
-    } else if (arg == "--rate") {
-      o.rate = static_cast<int>(number(value(), "--rate", 8000, 768000));
-    } else if (arg == "--bits") {
-      o.bits = value();
-      if (o.bits != "8" && o.bits != "16" && o.bits != "24" && o.bits != "float")
-        usage_error("--bits takes 8, 16, 24 or float, not ", o.bits);
-    } else if (arg == "--mono") {
-      o.mono = true;
-    } else if (arg == "--channel") {
-      const std::string c = value();
-      if (c != "left" && c != "right") usage_error("--channel takes left or right, not ", c);
-      o.left = c == "left";
-    } else if (arg == "--invert") {
-      o.signal.invert = true;
-    } else if (arg == "--amplitude") {
-      o.signal.amplitude = number(value(), "--amplitude", 0, 1);
-    } else if (arg == "--dc-offset") {
-      o.signal.dc_offset = number(value(), "--dc-offset", -1, 1);
-    } else if (arg == "--noise") {
-      o.signal.noise = number(value(), "--noise", 0, 1);
-    } else if (arg == "--jitter") {
-      o.signal.jitter = number(value(), "--jitter", 0, 1000);
-    } else if (arg == "--parity-error") {
-      const std::string which = value();
-      if (which != "row" && which != "column")
-        usage_error("--parity-error takes row or column, not ", which);
-      o.flip = frame_bit(which == "row" ? 13 : 59);
-    } else if (arg == "--clock") {
-      const std::string c = value();
-      if (c != "64" && c != "32" && c != "16") usage_error("--clock takes 64, 32 or 16, not ", c);
-      o.clock = std::stoi(c);
-    } else if (arg == "--seed") {
-      o.seed = static_cast<unsigned>(number(value(), "--seed", 0, 4294967295.0));
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      usage_error("unknown option ", arg);
-    } else {
-      uint64_t id;
-      if (!parse_id(argv[i], id)) usage_error("an ID is 10 hex digits, not ", arg);
-      o.ids.push_back(id);
-    }
+  cli_begin(cli, tool_text);
+  declare(cli, o);
+  cli_parse(cli, std::vector<std::string>(argv + 1, argv + argc));
+  for (const auto& t : o.id_texts) {
+    uint64_t id;
+    if (!parse_id(t, id)) cli_usage_error(cli, "an ID is 10 hex digits, not " + t);
+    o.ids.push_back(id);
   }
-  if (o.ids.empty()) usage_error("no ID given", "");
+  if (o.ids.empty()) cli_usage_error(cli, "no ID given");
+  if (!o.parity_error.empty()) o.flip = frame_bit(o.parity_error == "row" ? 13 : 59);
   if (o.output.empty()) {
     char name[16];
     std::snprintf(name, sizeof name, "%010llX.wav", static_cast<unsigned long long>(o.ids[0]));
     o.output = name;
   }
-  o.signal.bit_samples = o.rate * o.clock / 125000.0;
+  o.rate = static_cast<int>(o.rate_given);
+  o.seed = static_cast<unsigned>(o.seed_given);
+  o.signal.bit_samples = o.rate * std::stoi(o.clock) / 125000.0;
   return o;
 }
 
@@ -210,6 +146,7 @@ int file_format(const Options& o) {
   int major = SF_FORMAT_WAV;
   if (ending == "flac") major = SF_FORMAT_FLAC;
   if (ending == "aif" || ending == "aiff") major = SF_FORMAT_AIFF;
+  if (ending == "au") major = SF_FORMAT_AU;
   if (ending == "raw") major = SF_FORMAT_RAW;
   const bool unsigned8 = major == SF_FORMAT_WAV || major == SF_FORMAT_RAW;
   int sub = unsigned8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8;
@@ -260,7 +197,7 @@ bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
   }
   constexpr size_t chunk = 8192;
   std::vector<short> frames(chunk * 2);
-  const size_t signal_channel = o.mono || o.left ? 0 : 1;
+  const size_t signal_channel = o.mono || o.channel == "left" ? 0 : 1;
   bool ok = true;
   for (size_t at = 0; at < signal.size() && ok; at += chunk) {
     const size_t n = std::min(chunk, signal.size() - at);
@@ -284,6 +221,7 @@ bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options o = parse(argc, argv);
+  Cli cli;
+  const Options o = parse(cli, argc, argv);
   return write_file(o, render(o)) ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "capture/wave_capture.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/capture_worker.hpp"
+#include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tests/support/decoding_state.hpp"
 #include "tools/read_report.hpp"
@@ -48,14 +50,13 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// The value of "name" in a one-line JSON object, quotes removed.
-std::string field(const std::string& json, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  size_t at = json.find(key);
-  if (at == std::string::npos) return "<missing>";
-  at += key.size();
-  if (json[at] == '"') return json.substr(at + 1, json.find('"', at + 1) - at - 1);
-  return json.substr(at, json.find_first_of(",}", at) - at);
+// The value of "name" in a one-line JSON object (or in its wiegand26 object), as text.
+std::string field(const std::string& line, const std::string& name) {
+  const auto json = nlohmann::json::parse(line);
+  const auto& object = json.contains(name) ? json : json.value("wiegand26", nlohmann::json{});
+  if (!object.contains(name)) return "<missing>";
+  const auto& value = object[name];
+  return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
 class Tools : public ::testing::Test {
@@ -69,11 +70,12 @@ class Tools : public ::testing::Test {
 
   std::string path(const std::string& name) const { return dir + name; }
 
-  Result run(const char* tool, const std::string& args) const {
+  // Runs `tool` with `args` in the shell, in `cwd` when one is given.
+  Result run(const char* tool, const std::string& args, const std::string& cwd = "") const {
     const std::string out = path("stdout");
     const std::string err = path("stderr");
-    const std::string command =
-        std::string("'") + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + tool + "' " +
+                                args + " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
   }
@@ -332,6 +334,62 @@ TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("EXIT STATUS"), std::string::npos);
   EXPECT_EQ(run(gen_tool, "--help").status, 0);
+}
+
+TEST_F(Tools, CommandLineErrorsSayWhatIsWrongWithNumbersAsWritten) {
+  struct Case {
+    const char* tool;
+    const char* args;
+    const char* message;
+  };
+  for (const Case c : {
+           Case{gen_tool, "--amplitude 2 8400043916",
+                "--amplitude takes a number between 0 and 1, not 2"},
+           {gen_tool, "--seed x 8400043916",
+            "--seed takes a number between 0 and 4294967295, not x"},
+           {gen_tool, "--dc-offset -1.5 8400043916",
+            "--dc-offset takes a number between -1 and 1, not -1.5"},
+           {gen_tool, "--bits 12 8400043916", "--bits takes 8, 16, 24 or float, not 12"},
+           {gen_tool, "12345", "an ID is 10 hex digits, not 12345"},
+           {gen_tool, "", "no ID given"},
+           {decode_tool, "--clock 48 x.wav", "--clock takes 64, 32 or 16, not 48"},
+           {decode_tool, "x.wav --channel", "missing value after --channel"},
+           {decode_tool, "--bogus x.wav", "unknown option --bogus"},
+           {decode_tool, "--invert=both x.wav", "--invert takes no value or =auto, not =both"},
+           {decode_tool, "-q", "no FILE given"},
+       }) {
+    const std::string name = std::filesystem::path(c.tool).filename();
+    const Result r = run(c.tool, c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, name + ": " + c.message + "\nTry '" + name + " --help'.\n") << c.args;
+  }
+  for (const char* tool : {decode_tool, gen_tool}) {
+    const std::string name = std::filesystem::path(tool).filename();
+    for (const char* flag : {"-V", "--version"}) {
+      const Result r = run(tool, flag);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, name + " " + tavrel_version + "\n");
+    }
+  }
+}
+
+TEST_F(Tools, InvertAutoNeverTakesAFileNamedAuto) {
+  gen("auto", "-s 1 --invert", "8400043916");
+  // "--invert auto" with a file named auto could mean either: refused.
+  Result r = run(decode_tool, "--invert auto", dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("a file named auto exists"), std::string::npos) << r.err;
+  for (const char* args :
+       {"--json --invert ./auto", "--json --invert -- auto", "--json --invert=auto auto"}) {
+    r = run(decode_tool, args, dir);
+    EXPECT_EQ(r.status, 0) << args << r.err;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << args;
+  }
+  // Without such a file the old spelling still means both polarities.
+  std::filesystem::rename(path("auto"), path("upside.wav"));
+  r = run(decode_tool, "--json --invert auto upside.wav", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(field(lines(r.out).at(0), "inverted"), "true");
 }
 
 // The count after a label in the diagnostics.
