@@ -1,5 +1,5 @@
-// Sound files in: sf_open, sf_readf_float, sf_read_raw, sf_command(SFC_GET_LOG_INFO), and
-// src_new, src_process for the rate.
+// Sound files in: sf_open, sf_open_virtual, sf_readf_float, sf_read_raw,
+// sf_command(SFC_GET_LOG_INFO), and src_new, src_process for the rate.
 
 #include "tools/sound_in.hpp"
 
@@ -7,13 +7,103 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace tavrel {
 
 constexpr int64_t chunk_frames = 12000;  ///< sample frames read from the file at once
+
+/// A stream's length as libsndfile is told it: unknown, as for its own pipes.
+constexpr sf_count_t stream_length = INT64_MAX;
+/// Frame counts from this on come from that unknown length, not from a header.
+constexpr sf_count_t promised_frames_limit = sf_count_t{1} << 48;
+
+// A pipe or terminal read front to back, with the seeks libsndfile makes while it reads
+// a header (FLAC and AIFF look ahead and come back). While opening, everything read is
+// kept; afterwards only what has not been handed out yet, so a live stream can run for
+// hours in constant memory.
+struct Stream {
+  std::FILE* in = nullptr;
+  std::vector<uint8_t> kept;  ///< bytes from offset `base` on
+  sf_count_t base = 0;        ///< stream offset of kept[0]
+  sf_count_t at = 0;          ///< stream offset of the next read
+  bool opening = true;        ///< keep every byte: a seek back may come
+};
+
+// Makes the bytes up to offset `end` available; false when the stream ends first.
+static bool stream_fill(Stream& s, sf_count_t end) {
+  while (s.base + static_cast<sf_count_t>(s.kept.size()) < end) {
+    uint8_t buffer[65536];
+    const size_t want = static_cast<size_t>(
+        std::min<sf_count_t>(sizeof buffer, end - s.base - static_cast<sf_count_t>(s.kept.size())));
+    const size_t got = std::fread(buffer, 1, want, s.in);
+    s.kept.insert(s.kept.end(), buffer, buffer + got);
+    if (got < want) return false;
+  }
+  return true;
+}
+
+static sf_count_t stream_length_of(void*) {
+  return stream_length;
+}
+
+static sf_count_t stream_seek(sf_count_t offset, int whence, void* user) {
+  Stream& s = *static_cast<Stream*>(user);
+  sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? s.at + offset : -1;
+  if (whence == SEEK_END) {
+    // The end of a stream is known only once it is all in.
+    stream_fill(s, stream_length);
+    to = s.base + static_cast<sf_count_t>(s.kept.size()) + offset;
+  }
+  if (to < s.base) return -1;  // handed out and dropped already
+  stream_fill(s, to);
+  s.at = std::min(to, s.base + static_cast<sf_count_t>(s.kept.size()));
+  return s.at;
+}
+
+static sf_count_t kept_end(const Stream& s) {
+  return s.base + static_cast<sf_count_t>(s.kept.size());
+}
+
+static sf_count_t stream_read(void* ptr, sf_count_t count, void* user) {
+  Stream& s = *static_cast<Stream*>(user);
+  auto* out = static_cast<uint8_t*>(ptr);
+  if (s.opening) stream_fill(s, s.at + count);  // all through the kept bytes
+  sf_count_t done = std::clamp<sf_count_t>(kept_end(s) - s.at, 0, count);
+  std::copy_n(s.kept.data() + (s.at - s.base), done, out);
+  s.at += done;
+  if (!s.opening && s.at == kept_end(s)) {
+    // The kept bytes are handed out: the rest comes straight from the stream.
+    s.kept.clear();
+    const auto got =
+        static_cast<sf_count_t>(std::fread(out + done, 1, static_cast<size_t>(count - done), s.in));
+    done += got;
+    s.at += got;
+    s.base = s.at;
+  }
+  return done;
+}
+
+// After the header: nothing before the read position is wanted again.
+static void stream_opened(Stream& s) {
+  s.opening = false;
+  const sf_count_t drop =
+      std::clamp<sf_count_t>(s.at - s.base, 0, static_cast<sf_count_t>(s.kept.size()));
+  s.kept.erase(s.kept.begin(), s.kept.begin() + drop);
+  s.base += drop;
+}
+
+static sf_count_t stream_write(const void*, sf_count_t, void*) {
+  return 0;
+}
+
+static sf_count_t stream_tell(void* user) {
+  return static_cast<Stream*>(user)->at;
+}
 
 // Why a path that libsndfile would not open cannot be read, in plain words.
 static std::string open_failure(const char* path) {
@@ -130,8 +220,34 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
     info.channels = 2;
     info.samplerate = 48000;
   }
-  SNDFILE* file = sf_open(path, SFM_READ, &info);
-  if (!file) return open_failure(path);
+  // Pipes and terminals, "-" for standard input, go through the stream; files are opened
+  // by libsndfile itself, which may seek in them as it likes.
+  struct stat st {};
+  const bool is_stdin = std::strcmp(path, "-") == 0;
+  const bool streamed =
+      is_stdin || (stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
+  Stream stream;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(nullptr, std::fclose);
+  SF_VIRTUAL_IO io{stream_length_of, stream_seek, stream_read, stream_write, stream_tell};
+  SNDFILE* file = nullptr;
+  if (streamed) {
+    if (!is_stdin) owned.reset(std::fopen(path, "rb"));
+    stream.in = is_stdin ? stdin : owned.get();
+    if (!stream.in) return std::strerror(errno);
+    file = sf_open_virtual(&io, SFM_READ, &info, &stream);
+    stream_opened(stream);
+  } else {
+    file = sf_open(path, SFM_READ, &info);
+  }
+  if (!file) {
+    if (streamed) {
+      return stream.kept.empty() && stream.base == 0
+                 ? "empty stream"
+                 : std::string("not a sound stream that can be read (") + sf_strerror(nullptr) +
+                       ")";
+    }
+    return open_failure(path);
+  }
   facts.opened = true;
   facts.file_rate = info.samplerate;
   facts.channels = info.channels;
@@ -169,7 +285,10 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
   if (failure.empty() && sf_error(file) != SF_ERR_NO_ERROR) {
     failure = std::string("cannot be read to the end (") + sf_strerror(file) + ")";
   }
-  if (failure.empty() && (facts.file_frames < info.frames || header_promises_more(file))) {
+  // A raw stream promises nothing; a stream's header may (WAV, and FLAC with its count).
+  const bool promised = !(streamed && raw) && info.frames < promised_frames_limit;
+  if (failure.empty() &&
+      ((promised && facts.file_frames < info.frames) || header_promises_more(file))) {
     failure = "truncated: the header promises more samples than the file holds";
   }
   if (resampler.state) src_delete(resampler.state);

@@ -1,6 +1,9 @@
 // tavrel-decode: recordings through the program's own decoding path, block by block as
 // the capture worker feeds it, so a recording gives the reads the live program would.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -31,7 +34,12 @@ therefore gives the same reads as the live program would.
 
 By default the output is Tavrel's console log, byte for byte: each new tag starts a
 line "id_high.id_low", repeated reads rewrite it with "\r" and a running count, and
-the log ends with a line end. Each FILE is decoded as one run of the program.)",
+the log ends with a line end. Each FILE is decoded as one run of the program.
+
+A FILE named - is standard input. Standard input and other pipes are read front to back
+as the samples arrive, in any of the formats above (headers that need a look ahead are
+kept in memory while they are read), and the output is written after each piece read
+unless it goes to a file, so that tavrel-decode --raw - can follow a live capture.)",
     R"(  0   at least one tag was read
   1   no tag was read
   2   a FILE could not be read, or was cut short, or the
@@ -152,6 +160,10 @@ int main(int argc, char** argv) {
     if (null_sink) console_stream = null_sink;
   }
 
+  // Reads reach a pipe or a terminal as they happen; a file is written in big pieces.
+  struct stat out_stat {};
+  const bool flush_each = fstat(STDOUT_FILENO, &out_stat) != 0 || !S_ISREG(out_stat.st_mode);
+
   bool failed = false;
   bool read_any = false;
   const auto decoding = std::make_unique<Decoding>();
@@ -167,7 +179,11 @@ int main(int argc, char** argv) {
     SoundFacts facts;
     const std::string error = read_sound(
         file, o.channel == "left" ? 0 : 1, static_cast<int>(o.decode.rate), o.raw,
-        [&d](const uint8_t* samples, int32_t n) { decoding_take(d, samples, n); }, facts);
+        [&d, flush_each](const uint8_t* samples, int32_t n) {
+          decoding_take(d, samples, n);
+          if (flush_each) std::fflush(stdout);
+        },
+        facts);
     decoding_end(d);
     // The program ends its last log line when it stops, also when nothing was read.
     if (facts.opened) console_print("\n");

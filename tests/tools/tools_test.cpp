@@ -336,6 +336,41 @@ TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
   EXPECT_EQ(run(gen_tool, "--help").status, 0);
 }
 
+TEST_F(Tools, StreamsThroughAPipeDecodeAsTheirFiles) {
+  struct Case {
+    const char* name;
+    const char* gen_args;
+    const char* decode_args;
+  };
+  for (const Case c : {Case{"u8.wav", "", ""},
+                       {"s16.wav", "--bits 16 --rate 44100", ""},
+                       {"s24.flac", "--bits 24 --rate 96000", ""},
+                       {"s8.flac", "", ""},
+                       {"u8.aiff", "", ""},
+                       {"s16.au", "--bits 16", ""},
+                       {"float.wav", "--bits float --mono", ""},
+                       {"cap.raw", "", "--raw"}}) {
+    gen(c.name, std::string("-s 1 ") + c.gen_args, "FEDCBA9876");
+    const Result file = run(decode_tool, std::string(c.decode_args) + " " + path(c.name));
+    const Result pipe =
+        run(decode_tool, std::string(c.decode_args) + " - < '" + path(c.name) + "'");
+    const Result fifo = run("/bin/sh", "-c \"cat '" + path(c.name) + "' | '" + decode_tool + "' " +
+                                           c.decode_args + " -\"");
+    EXPECT_EQ(file.status, 0) << c.name << file.err;
+    for (const Result& r : {pipe, fifo}) {
+      EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+      EXPECT_EQ(r.err, "") << c.name;
+      EXPECT_EQ(r.out, file.out) << c.name;
+    }
+  }
+  // A header that promises more than the pipe brings is still a cut file.
+  std::string cut = slurp(path("u8.wav"));
+  std::ofstream(path("cut.wav"), std::ios::binary) << cut.substr(0, cut.size() / 2);
+  const Result r = run("/bin/sh", "-c \"cat '" + path("cut.wav") + "' | '" + decode_tool + "' -\"");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("-: truncated"), std::string::npos) << r.err;
+}
+
 TEST_F(Tools, CommandLineErrorsSayWhatIsWrongWithNumbersAsWritten) {
   struct Case {
     const char* tool;
