@@ -76,10 +76,28 @@ static void write_levels(std::FILE* out, const DecodeStats& stats) {
 
 struct RunTotals {
   int64_t all, one, two, short_ones, long_ones;
+  int64_t half;  ///< 4..7 samples: a half-bit of an RF/32 tag at 48000/s
 };
 
-static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
+static RunTotals run_totals(const DecodeStats& stats) {
   RunTotals t{};
+  for (int n = 0; n <= counted_run; ++n) {
+    const int64_t count = stats.runs[0][n] + stats.runs[1][n];
+    t.all += count;
+    if (n < 8)
+      t.short_ones += count;
+    else if (n <= 19)
+      t.one += count;
+    else if (n <= 32)
+      t.two += count;
+    else
+      t.long_ones += count;
+    if (n >= 4 && n <= 7) t.half += count;
+  }
+  return t;
+}
+
+static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
   std::fprintf(out,
                "run lengths in samples (8..19: one half-bit, 20..32: two, others dropped):\n"
                "  length      high       low\n");
@@ -92,16 +110,8 @@ static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
                                 : "dropped, long";
     std::fprintf(out, "  %6d%c%9" PRId64 " %9" PRId64 "   %s\n", n, n == counted_run ? '+' : ' ',
                  stats.runs[1][n], stats.runs[0][n], use);
-    t.all += count;
-    if (n < 8)
-      t.short_ones += count;
-    else if (n <= 19)
-      t.one += count;
-    else if (n <= 32)
-      t.two += count;
-    else
-      t.long_ones += count;
   }
+  const RunTotals t = run_totals(stats);
   std::fprintf(out,
                "  runs: %" PRId64 ", one half-bit: %" PRId64 ", two half-bits: %" PRId64
                ", dropped as shorter than 8: %" PRId64 ", dropped as longer than 32: %" PRId64 "\n",
@@ -162,6 +172,56 @@ void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
   const RunTotals runs = write_runs(out, stats);
   write_checks(out, stats);
   if (const char* text = hint(stats, runs)) std::fprintf(out, "hint: %s\n", text);
+}
+
+void stats_add(DecodeStats& total, const DecodeStats& s) {
+  for (int l = 0; l < 2; ++l)
+    for (int n = 0; n <= counted_run; ++n) total.runs[l][n] += s.runs[l][n];
+  for (int c = 0; c < 6; ++c) total.checks[c] += s.checks[c];
+  for (int v = 0; v < 256; ++v) total.levels[v] += s.levels[v];
+  total.samples += s.samples;
+  total.blocks += s.blocks;
+}
+
+// The rules behind the hint on a failed decode, most telling first. Each returns "" when
+// it does not apply; adding a cause is adding a function to the list.
+static std::string channel_hint(const HintFacts& f, const RunTotals&) {
+  if (f.peak >= high_threshold || f.other_peak < high_threshold) return "";
+  const char* here = f.channel == 0 ? "left" : "right";
+  const char* there = f.channel == 0 ? "right" : "left";
+  return std::string("the ") + here + " channel stays between the thresholds and the " + there +
+         " one carries a signal: try --channel " + there;
+}
+
+static std::string level_hint(const HintFacts& f, const RunTotals&) {
+  if (f.peak >= high_threshold) return "";
+  return "the signal never reaches the thresholds (" + std::to_string(low_threshold) + " and " +
+         std::to_string(high_threshold) + " of 128): raise the input level";
+}
+
+static std::string clock_hint(const HintFacts&, const RunTotals& runs) {
+  if (runs.half * 3 <= runs.all || runs.half <= runs.one + runs.two) return "";
+  return "most runs are half as long as an RF/64 tag's: try --clock 32";
+}
+
+static std::string invert_hint(const HintFacts& f, const RunTotals&) {
+  const auto fails = f.stats.checks[static_cast<int>(FrameCheck::row_parity)] +
+                     f.stats.checks[static_cast<int>(FrameCheck::column_parity)];
+  if (fails == 0 || f.invert == invert_auto) return "";
+  return f.invert ? "frames fail the parity tests: try without --invert"
+                  : "frames fail the parity tests: try --invert";
+}
+
+static std::string (*const hint_rules[])(const HintFacts&, const RunTotals&) = {
+    channel_hint, level_hint, clock_hint, invert_hint};
+
+std::string failure_hint(const HintFacts& facts) {
+  const RunTotals runs = run_totals(facts.stats);
+  for (const auto rule : hint_rules) {
+    std::string text = rule(facts, runs);
+    if (!text.empty()) return text;
+  }
+  return "no frame passed the tests; --stats shows where they fail";
 }
 
 }  // namespace tavrel

@@ -30,4 +30,20 @@ std::string read_json(const std::string& file, const Read& read);
 void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
                  const DecodeOptions& options, const DecodeStats& stats);
 
+/// Adds the counts of `s` to `total`.
+void stats_add(DecodeStats& total, const DecodeStats& s);
+
+/// What a failed decode knows about its signal.
+struct HintFacts {
+  const DecodeStats& stats;  ///< counts over all files
+  int32_t peak;              ///< largest distance from the middle on the analysed channel
+  int32_t other_peak;        ///< the same on the other channel, -1 when there is none
+  int32_t channel;           ///< the analysed channel: 0 left, 1 right
+  int32_t invert;            ///< 0, 1 or invert_auto
+};
+
+/// The most likely reason nothing was read, ending in the option to try, for one line
+/// on standard error.
+std::string failure_hint(const HintFacts& facts);
+
 }  // namespace tavrel

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -176,12 +177,19 @@ static void read_bytes(SNDFILE* file, int channels, int source, const SampleSink
     const sf_count_t got =
         sf_read_raw(file, stored.data(), static_cast<sf_count_t>(stored.size())) / channels;
     const uint8_t* from = stored.data() + source;
+    if (channels > 1) {
+      const uint8_t* other = stored.data() + (source == 0 ? 1 : 0);
+      for (sf_count_t i = 0; i < got; ++i)
+        facts.other_peak = std::max(facts.other_peak, std::abs(other[i * channels] - 128));
+    }
     if (channels == 2) {
       // Stereo, as recorded: a fixed stride the compiler turns into vector shuffles.
       for (sf_count_t i = 0; i < got; ++i) bytes[static_cast<size_t>(i)] = from[2 * i];
     } else {
       for (sf_count_t i = 0; i < got; ++i) bytes[static_cast<size_t>(i)] = from[i * channels];
     }
+    for (sf_count_t i = 0; i < got; ++i)
+      facts.peak = std::max(facts.peak, std::abs(bytes[static_cast<size_t>(i)] - 128));
     facts.file_frames += got;
     if (got > 0) take(bytes.data(), static_cast<int32_t>(got));
     if (got < chunk_frames) return;
@@ -197,8 +205,13 @@ static std::string read_floats(SNDFILE* file, int channels, int source, Resample
   for (;;) {
     const sf_count_t got = sf_readf_float(file, frames.data(), chunk_frames);
     const bool last = got < chunk_frames;
+    const int other = source == 0 ? 1 : 0;
     for (sf_count_t i = 0; i < got; ++i) {
-      mono[static_cast<size_t>(i)] = frames[static_cast<size_t>(i * channels + source)];
+      const float* frame = &frames[static_cast<size_t>(i * channels)];
+      mono[static_cast<size_t>(i)] = frame[source];
+      facts.peak = std::max(facts.peak, std::abs(to_u8(frame[source]) - 128));
+      if (channels > 1)
+        facts.other_peak = std::max(facts.other_peak, std::abs(to_u8(frame[other]) - 128));
     }
     facts.file_frames += got;
     if (resampler.state) {
@@ -252,6 +265,8 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
   facts.file_rate = info.samplerate;
   facts.channels = info.channels;
   facts.file_frames = 0;
+  facts.peak = 0;
+  facts.other_peak = info.channels > 1 ? 0 : -1;
   if (info.channels < 1 || info.samplerate < 1) {
     sf_close(file);
     return "no channels or no sample rate";

@@ -14,6 +14,8 @@ struct SoundFacts {
   int file_rate = 0;        ///< samples per second in the file
   int channels = 0;         ///< channels in the file
   int64_t file_frames = 0;  ///< sample frames read from the file
+  int32_t peak = 0;         ///< largest distance from the middle on the analysed channel, of 128
+  int32_t other_peak = -1;  ///< the same on the other channel of a stereo file; -1 for mono
 };
 
 /// Receives the samples in pieces, in order.

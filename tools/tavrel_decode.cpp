@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -41,7 +42,8 @@ as the samples arrive, in any of the formats above (headers that need a look ahe
 kept in memory while they are read), and the output is written after each piece read
 unless it goes to a file, so that tavrel-decode --raw - can follow a live capture.)",
     R"(  0   at least one tag was read
-  1   no tag was read
+  1   no tag was read; a line on standard error gives the
+      most likely cause and the option to try (not with -q)
   2   a FILE could not be read, or was cut short, or the
       command line is wrong
 
@@ -142,7 +144,8 @@ Options parse(Cli& cli, int argc, char** argv) {
   if (o.files.empty()) cli_usage_error(cli, "no FILE given");
   o.decode.invert = o.invert == "auto" ? invert_auto : o.invert == "on" ? 1 : 0;
   o.decode.rate = 48000.0 * 64 / std::stoi(o.clock);
-  o.decode.watch = o.json || o.stats;
+  // The counts behind the hint on a failed decode come from the watch.
+  o.decode.watch = o.json || o.stats || !cli.quiet;
   o.decode.levels = o.stats;
   return o;
 }
@@ -166,6 +169,8 @@ int main(int argc, char** argv) {
 
   bool failed = false;
   bool read_any = false;
+  const auto total = std::make_unique<DecodeStats>();
+  SoundFacts seen;  ///< the largest peaks over all files
   const auto decoding = std::make_unique<Decoding>();
   Decoding& d = *decoding;
   for (const std::string& name : o.files) {
@@ -188,6 +193,9 @@ int main(int argc, char** argv) {
     // The program ends its last log line when it stops, also when nothing was read.
     if (facts.opened) console_print("\n");
     if (read_register.last_high.load() != -1) read_any = true;
+    stats_add(*total, d.stats);
+    seen.peak = std::max(seen.peak, facts.peak);
+    seen.other_peak = std::max(seen.other_peak, facts.other_peak);
     if (!error.empty()) {
       std::fflush(stdout);
       std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
@@ -199,5 +207,13 @@ int main(int argc, char** argv) {
     }
   }
   if (null_sink) std::fclose(null_sink);
-  return failed ? 2 : read_any ? 0 : 1;
+  if (failed) return 2;
+  if (read_any) return 0;
+  if (!cli.quiet) {
+    std::fflush(stdout);
+    const HintFacts facts{*total, seen.peak, seen.other_peak, o.channel == "left" ? 0 : 1,
+                          o.decode.invert};
+    std::fprintf(stderr, "tavrel-decode: no tag read: %s\n", failure_hint(facts).c_str());
+  }
+  return 1;
 }

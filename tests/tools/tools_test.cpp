@@ -371,6 +371,34 @@ TEST_F(Tools, StreamsThroughAPipeDecodeAsTheirFiles) {
   EXPECT_NE(r.err.find("-: truncated"), std::string::npos) << r.err;
 }
 
+TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
+  struct Case {
+    const char* gen_args;
+    const char* decode_args;
+    const char* hint;  ///< after "tavrel-decode: no tag read: "; "" for no line
+  };
+  for (const Case c : {
+           Case{"--channel left", "",
+                "the right channel stays between the thresholds and the left one carries a "
+                "signal: try --channel left"},
+           {"", "--channel left",
+            "the left channel stays between the thresholds and the right one carries a signal: "
+            "try --channel right"},
+           {"--invert", "", "frames fail the parity tests: try --invert"},
+           {"", "--invert", "frames fail the parity tests: try without --invert"},
+           {"--clock 32", "", "most runs are half as long as an RF/64 tag's: try --clock 32"},
+           {"--amplitude 0.1 --mono", "",
+            "the signal never reaches the thresholds (-22 and 22 of 128): raise the input level"},
+           {"--invert", "-q", ""},
+       }) {
+    gen("case.wav", std::string("-s 1 ") + c.gen_args, "8400043916");
+    const Result r = run(decode_tool, std::string(c.decode_args) + " " + path("case.wav"));
+    EXPECT_EQ(r.status, 1) << c.gen_args;
+    EXPECT_EQ(r.err, *c.hint ? std::string("tavrel-decode: no tag read: ") + c.hint + "\n" : "")
+        << c.gen_args << " / " << c.decode_args;
+  }
+}
+
 TEST_F(Tools, CommandLineErrorsSayWhatIsWrongWithNumbersAsWritten) {
   struct Case {
     const char* tool;
