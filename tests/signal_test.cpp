@@ -119,5 +119,35 @@ TEST_F(Signal, WrongRowParityReadOnlyWithoutCheck) {
   EXPECT_EQ(decode(samples).substr(0, 4), "\n1.2");
 }
 
+TEST(TagSignalRender, StreamsWhatAppendWritesAndStopsWithItsSink) {
+  TagSignalOptions options;
+  options.noise = 0.05;
+  options.jitter = 1.5;
+  const uint64_t bits = tag_frame(0x84'0004'3916);
+  const int64_t samples = 40000;  // the tag leaves the field within a frame
+  TagSignal whole{options};
+  std::vector<uint8_t> expected;
+  append_silence(whole, 777, expected);
+  append_frames(whole, bits, 26, expected);
+  expected.resize(777 + samples);
+
+  TagSignal streamed{options};
+  std::vector<uint8_t> got;
+  int pieces = 0;
+  const SignalSink keep = [&](const uint8_t* s, int32_t n) {
+    got.insert(got.end(), s, s + n);
+    return ++pieces < 1000;
+  };
+  ASSERT_TRUE(render_silence(streamed, 777, keep));
+  ASSERT_TRUE(render_tag(streamed, bits, samples, keep));
+  EXPECT_EQ(got, expected);
+  EXPECT_GT(pieces, 20) << "handed over frame by frame, not at once";
+  EXPECT_EQ(streamed.written, 777 + samples);
+
+  pieces = 995;
+  EXPECT_FALSE(render_tag(streamed, bits, samples, keep)) << "a refusing sink stops it";
+  EXPECT_EQ(pieces, 1000);
+}
+
 }  // namespace
 }  // namespace tavrel

@@ -50,6 +50,34 @@ void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& ou
   signal.time = static_cast<double>(signal.written);
 }
 
+bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink) {
+  signal.time = static_cast<double>(signal.written);
+  const int64_t end = signal.written + samples;
+  std::vector<uint8_t> frame;
+  for (int64_t at = signal.written; at < end;) {
+    frame.clear();
+    append_frames(signal, bits, 1, frame);
+    const auto n = static_cast<int32_t>(std::min<int64_t>(end - at, std::ssize(frame)));
+    if (!sink(frame.data(), n)) return false;
+    at += n;
+  }
+  // The cut drops the rest of the last frame; what follows starts at the cut.
+  signal.written = end;
+  signal.time = static_cast<double>(end);
+  return true;
+}
+
+bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink) {
+  constexpr int64_t block = 12000;  // samples handed over at once
+  std::vector<uint8_t> out;
+  for (int64_t left = samples; left > 0; left -= block) {
+    out.clear();
+    append_silence(signal, std::min(left, block), out);
+    if (!sink(out.data(), static_cast<int32_t>(out.size()))) return false;
+  }
+  return true;
+}
+
 std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right) {
   std::vector<uint8_t> stereo(right.size() * 2, 128);
   for (size_t i = 0; i < right.size(); ++i) stereo[2 * i + 1] = right[i];

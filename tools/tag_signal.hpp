@@ -3,6 +3,7 @@
 // on the sound input, as 8-bit unsigned samples (128 = middle level).
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -41,6 +42,19 @@ void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uin
 
 /// Appends `samples` samples of the middle level, with the signal's noise and offset.
 void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& out);
+
+/// Receives a rendered signal piece by piece, in order; returns false to stop rendering.
+using SignalSink = std::function<bool(const uint8_t* samples, int32_t n)>;
+
+/// Sends `bits` over and over for exactly `samples` samples, from where the signal
+/// stands; the tag leaves the field wherever its last frame is. Hands the signal to
+/// `sink` one frame at a time, so memory stays that of one frame whatever the length.
+/// Returns false when the sink stopped it.
+bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink);
+
+/// `samples` samples of the middle level, with the signal's noise and offset, handed to
+/// `sink` in blocks. Returns false when the sink stopped it.
+bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink);
 
 /// Interleaves a mono signal as stereo frames: left silent (128), the signal on the right.
 std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right);

@@ -4,10 +4,12 @@
 #include <sndfile.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,13 @@ Options parse(Cli& cli, int argc, char** argv) {
   return o;
 }
 
+// libsndfile's own words for a failed write say little when the disk is full: the
+// system's reason, when it left one, says more.
+std::string write_failure(SNDFILE* file) {
+  if (errno != 0) return std::strerror(errno);
+  return sf_strerror(file);
+}
+
 // The container from the file name's ending, the sample format from --bits.
 int file_format(const Options& o) {
   const size_t dot = o.output.rfind('.');
@@ -156,31 +165,24 @@ int file_format(const Options& o) {
   return major | sub;
 }
 
-// The whole signal channel: for each tag its gap of silence, then the tag.
-std::vector<uint8_t> render(const Options& o) {
-  std::vector<uint8_t> out;
+// The signal channel, streamed: for each tag its gap of silence, then the tag.
+bool render(const Options& o, const SignalSink& sink) {
   const auto samples = [&](double seconds) { return std::llround(seconds * o.rate); };
-  const double frame_samples = 64 * o.signal.bit_samples;
   for (size_t k = 0; k < o.ids.size(); ++k) {
     TagSignal signal{o.signal};
     signal.random.seed(o.seed + static_cast<unsigned>(k));
-    append_silence(signal, samples(o.gap), out);
-    const int64_t tag_samples = samples(o.seconds);
-    const size_t end = out.size() + static_cast<size_t>(tag_samples);
-    signal.time = 0;
-    signal.written = 0;
-    const int frames =
-        static_cast<int>(std::ceil(static_cast<double>(tag_samples) / frame_samples));
-    append_frames(signal, tag_frame(o.ids[k]) ^ o.flip, frames, out);
-    out.resize(end);  // the tag leaves the field wherever its frame is
-    if (k + 1 == o.ids.size()) append_silence(signal, samples(o.gap), out);
+    if (!render_silence(signal, samples(o.gap), sink) ||
+        !render_tag(signal, tag_frame(o.ids[k]) ^ o.flip, samples(o.seconds), sink)) {
+      return false;
+    }
+    if (k + 1 == o.ids.size() && !render_silence(signal, samples(o.gap), sink)) return false;
   }
-  return out;
+  return true;
 }
 
 // Writes 8-bit samples as 16-bit ones, which libsndfile converts to any format without
 // loss: (v - 128) * 256 comes back as v from an 8-bit file and as (v - 128) / 128 as float.
-bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
+bool write_file(const Options& o) {
   SF_INFO info{};
   info.samplerate = o.rate;
   info.channels = o.mono ? 1 : 2;
@@ -190,31 +192,36 @@ bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
                  o.output.c_str(), o.bits.c_str());
     return false;
   }
+  errno = 0;
   SNDFILE* file = sf_open(o.output.c_str(), SFM_WRITE, &info);
   if (!file) {
-    std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), sf_strerror(nullptr));
+    std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), write_failure(nullptr).c_str());
     return false;
   }
-  constexpr size_t chunk = 8192;
-  std::vector<short> frames(chunk * 2);
+  std::vector<short> frames;
   const size_t signal_channel = o.mono || o.channel == "left" ? 0 : 1;
-  bool ok = true;
-  for (size_t at = 0; at < signal.size() && ok; at += chunk) {
-    const size_t n = std::min(chunk, signal.size() - at);
-    for (size_t i = 0; i < n; ++i) {
-      const auto v = static_cast<short>((signal[at + i] - 128) * 256);
+  const SignalSink write = [&](const uint8_t* signal, int32_t n) {
+    frames.resize(static_cast<size_t>(n) * static_cast<size_t>(info.channels));
+    for (int32_t i = 0; i < n; ++i) {
+      const auto v = static_cast<short>((signal[i] - 128) * 256);
       if (o.mono) {
-        frames[i] = v;
+        frames[static_cast<size_t>(i)] = v;
       } else {
-        frames[2 * i + signal_channel] = v;
-        frames[2 * i + 1 - signal_channel] = 0;
+        frames[2 * static_cast<size_t>(i) + signal_channel] = v;
+        frames[2 * static_cast<size_t>(i) + 1 - signal_channel] = 0;
       }
     }
-    ok = sf_writef_short(file, frames.data(), static_cast<sf_count_t>(n)) ==
-         static_cast<sf_count_t>(n);
+    return sf_writef_short(file, frames.data(), n) == n;
+  };
+  errno = 0;
+  bool ok = render(o, write);
+  std::string failure = ok ? "" : write_failure(file);
+  // Closing writes the header's final sizes and what libsndfile still holds.
+  if (sf_close(file) != 0 && ok) {
+    ok = false;
+    failure = write_failure(nullptr);
   }
-  if (!ok) std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), sf_strerror(file));
-  if (sf_close(file) != 0) ok = false;
+  if (!ok) std::fprintf(stderr, "tavrel-gen: %s: %s\n", o.output.c_str(), failure.c_str());
   return ok;
 }
 
@@ -223,5 +230,10 @@ bool write_file(const Options& o, const std::vector<uint8_t>& signal) {
 int main(int argc, char** argv) {
   Cli cli;
   const Options o = parse(cli, argc, argv);
-  return write_file(o, render(o)) ? 0 : 1;
+  try {
+    return write_file(o) ? 0 : 1;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tavrel-gen: %s: out of memory\n", o.output.c_str());
+    return 1;
+  }
 }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -453,6 +456,49 @@ TEST_F(Tools, InvertAutoNeverTakesAFileNamedAuto) {
   r = run(decode_tool, "--json --invert auto upside.wav", dir);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(field(lines(r.out).at(0), "inverted"), "true");
+}
+
+// Peak resident memory of one tool run, in kB.
+long peak_kb(const char* tool, std::vector<std::string> args) {
+  std::vector<char*> argv{const_cast<char*>(tool)};
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    execv(tool, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status))
+    return -1;
+  return usage.ru_maxrss;
+}
+
+TEST_F(Tools, GenStreamsInFlatMemoryAndFailsCleanlyWhenTheDiskIsFull) {
+  // 200 s of signal held at once would take 10 MB more than 1 s.
+  const long one = peak_kb(gen_tool, {"-o", "/dev/null", "-s", "1", "8400043916"});
+  const long long_run = peak_kb(gen_tool, {"-o", "/dev/null", "-s", "200", "8400043916"});
+  ASSERT_GT(one, 0);
+  EXPECT_LT(long_run - one, 3000) << one << " kB for 1 s, " << long_run << " kB for 200 s";
+
+  std::filesystem::create_symlink("/dev/full", path("full.flac"));
+  struct Case {
+    std::string command;
+    std::string message;
+  } cases[] = {
+      {"-o /dev/full", "/dev/full: No space left on device"},
+      {"-o " + path("full.flac"), "full.flac: No space left on device"},
+      // Full in the middle: the file size limit, its signal ignored, fails a later write.
+      {"-o " + path("cut.flac") + " -s 10", "cut.flac: File too large"},
+  };
+  for (const Case& c : cases) {
+    const std::string command = "trap '' XFSZ; ulimit -f 64; '" + std::string(gen_tool) + "' " +
+                                c.command + " 8400043916 2>&1";
+    const Result r = run("/bin/sh", "-c \"" + command + "\"");
+    EXPECT_EQ(r.status, 1) << c.command;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+  }
 }
 
 // The count after a label in the diagnostics.
