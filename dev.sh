@@ -50,7 +50,8 @@ check_format() {
 fuzz() {
   local seconds=${FUZZ_SECONDS:-60}
   log "fuzzing the slicer for ${seconds} s"
-  build fuzz
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz --target slice_fuzz
   local corpus
   corpus=$(mktemp -d)
   cp tests/fuzz/seeds/* "$corpus/"

@@ -4,13 +4,11 @@
 #include <system_error>
 #include <thread>
 
+#include "frontend/capture_worker.hpp"
 #include "platform/console.hpp"
-#include "ui/status_dialog.hpp"
+#include "platform/dialog.hpp"
 
 namespace tavrel {
-
-std::atomic<uint8_t> run_flag{0};
-std::atomic<uint8_t> worker_done{0};
 
 // The thread is never joined: the two flags are the whole handshake.
 static bool start_worker(int (*worker)()) {

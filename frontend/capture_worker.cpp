@@ -1,11 +1,14 @@
 #include "frontend/capture_worker.hpp"
 
-#include "app/lifecycle.hpp"
 #include "capture/wave_capture.hpp"
+#include "frontend/slice_pass.hpp"
 #include "platform/console.hpp"
-#include "ui/status_dialog.hpp"
+#include "platform/dialog.hpp"
 
 namespace tavrel {
+
+std::atomic<uint8_t> run_flag{0};
+std::atomic<uint8_t> worker_done{0};
 
 // Static rather than on the thread's stack: 192 kB is more than some default stacks
 // hold, and nothing is allocated once the worker runs.

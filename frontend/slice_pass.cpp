@@ -1,9 +1,7 @@
-// One pass of the worker over a block, apart from the worker loop so that tools which
-// feed recordings link it without the capture and the dialog.
+#include "frontend/slice_pass.hpp"
 
 #include <cstring>
 
-#include "frontend/capture_worker.hpp"
 #include "frontend/level_slicer.hpp"
 
 namespace tavrel {

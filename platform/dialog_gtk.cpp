@@ -12,8 +12,7 @@
 
 #include <gtk/gtk.h>
 
-#include "ui/dialog_procedure.hpp"
-#include "ui/dialog_surface.hpp"
+#include "platform/dialog.hpp"
 #include "ui/invert_query.hpp"
 #include "ui/status_dialog.hpp"
 

@@ -11,9 +11,8 @@
 
 #include <cstring>
 
+#include "platform/dialog.hpp"
 #include "platform/dialog_win32_ids.h"
-#include "ui/dialog_procedure.hpp"
-#include "ui/dialog_surface.hpp"
 #include "ui/status_dialog.hpp"
 
 namespace tavrel {

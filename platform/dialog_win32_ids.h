@@ -1,5 +1,5 @@
 /* Ids of the status dialog's template, for the resource compiler, which reads only the
-   preprocessor. The C++ side names the same numbers in ui/dialog_surface.hpp and checks
+   preprocessor. The C++ side names the same numbers in platform/dialog.hpp and checks
    them against these. */
 #pragma once
 

@@ -4,31 +4,20 @@
 
 #include <vector>
 
-#include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
+#include "tests/fakes/ring_fake.hpp"
 
 namespace tavrel {
 
-struct Call {
-  int32_t level;  ///< -1 marks a reset
-  int32_t length;
-  bool operator==(const Call&) const = default;
-};
-static std::vector<Call> calls;
-
-void reset() {
-  calls.push_back({-1, 0});
-}
-void push_run(int32_t level, int32_t run_length) {
-  calls.push_back({level, run_length});
-}
+using Call = test::RingCall;
+using test::ring_calls;
 
 namespace {
 
 std::vector<Call> slice(std::vector<uint8_t> samples, int32_t invert = 0, int32_t len = -1) {
-  calls.clear();
+  ring_calls.clear();
   slice_block(samples.data(), len < 0 ? static_cast<int32_t>(samples.size()) : len, invert);
-  return calls;
+  return ring_calls;
 }
 
 // Unsigned samples from signed levels.
@@ -81,9 +70,9 @@ TEST(Slicer, LengthLimitsWhatIsReadAndChanged) {
   auto samples = wave({{-40, 10}, {40, 10}, {-40, 10}, {40, 10}});
   samples.push_back(128 - 100);  // would close the last high run if it were read
   std::vector<uint8_t> copy = samples;
-  calls.clear();
+  ring_calls.clear();
   slice_block(copy.data(), 40, 0);
-  EXPECT_EQ(calls, (std::vector<Call>{reset_call, {1, 10}, {0, 10}}));
+  EXPECT_EQ(ring_calls, (std::vector<Call>{reset_call, {1, 10}, {0, 10}}));
   EXPECT_EQ(copy[40], samples[40]);
   EXPECT_EQ(copy[0], static_cast<uint8_t>(-40));  // converted in place to signed
 }
@@ -92,9 +81,9 @@ TEST(Slicer, EmptyOrNegativeLengthOnlyResets) {
   const auto samples = wave({{-40, 10}, {40, 10}, {-40, 10}});
   for (int32_t len : {0, -1, -100}) {
     std::vector<uint8_t> copy = samples;
-    calls.clear();
+    ring_calls.clear();
     slice_block(copy.data(), len, 0);
-    EXPECT_EQ(calls, std::vector<Call>{reset_call});
+    EXPECT_EQ(ring_calls, std::vector<Call>{reset_call});
     EXPECT_EQ(copy, samples);
   }
 }

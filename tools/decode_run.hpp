@@ -8,7 +8,7 @@
 
 #include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
-#include "frontend/capture_worker.hpp"
+#include "frontend/slice_pass.hpp"
 
 namespace tavrel {
 

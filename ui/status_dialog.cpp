@@ -1,12 +1,13 @@
 // The status dialog's logic: the activity indicator, the number display and the two
 // option boxes, drawn from the timer through the platform's surface.
 
+#include "ui/status_dialog.hpp"
+
 #include <cstdio>
 
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
-#include "ui/dialog_procedure.hpp"
-#include "ui/dialog_surface.hpp"
+#include "platform/dialog.hpp"
 
 namespace tavrel {
 

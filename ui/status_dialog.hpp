@@ -1,22 +1,36 @@
 #pragma once
-// The status window: the last number in large digits, the repeat count, an activity
-// indicator and the "CRC Check" and "Invert Signal" boxes.
+// The status dialog's behaviour, once for every window system: what it does at
+// initialisation, on a command and on each 100 ms timer tick. The platform's dialog
+// (platform/dialog.hpp) calls these from its message handling and is drawn through.
 
+#include <atomic>
 #include <cstdint>
 
 namespace tavrel {
 
-/// Prepares the window system's controls (InitCommonControls on Windows). Main thread,
-/// once, before run_status_dialog.
-void init_common_controls();
+/// One dialog per process. The window is stored at initialisation and cleared by the
+/// platform once the dialog has ended; the worker's invert query reads it.
+struct StatusDialog {
+  std::atomic<void*> window{nullptr};  ///< the platform's window handle, null without a dialog
+  int32_t tick = 0;                    ///< timer ticks so far
+  int32_t position = 1;                ///< pixels; left edge of the indicator block
+  int32_t shown_high = -1;             ///< last_high at the last display refresh
+  int32_t shown_low = -1;              ///< last_low at the last display refresh
+  int32_t shown_repeat = 0;            ///< repeat_count at the last display refresh
+};
 
-/// Shows the dialog modally until the user cancels it (Escape or the close box); returns
-/// at once if it cannot be created. Main thread.
-void run_status_dialog();
+extern StatusDialog status_dialog;
 
-/// The "Invert Signal" box: 1 when ticked, 0 when not, asked of the main thread. 0 at once
-/// while no dialog exists, and for a question still open when the dialog ends. Worker
-/// thread.
-int32_t invert_state();
+/// Initialisation: keeps the window, starts the timer, makes the drawing resources and
+/// ticks "CRC Check". Returns true (focus goes where the window system puts it). Main thread.
+bool dialog_init(void* window);
+
+/// A command with its whole parameter: cancel ends the dialog, a click on "CRC Check"
+/// copies its new state to parity_check. Returns true when handled. Main thread.
+bool dialog_command(uintptr_t command);
+
+/// One timer tick: steps or greys the activity indicator, and on every fourth tick redraws
+/// the number and the repeat label from the read register. Main thread.
+void dialog_tick();
 
 }  // namespace tavrel

@@ -16,7 +16,7 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "platform/console.hpp"
-#include "ui/dialog_procedure.hpp"
+#include "platform/dialog.hpp"
 #include "ui/status_dialog.hpp"
 
 using namespace tavrel;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_surface.hpp"
+#include "platform/dialog.hpp"
 
 namespace tavrel::test {
 

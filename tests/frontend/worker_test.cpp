@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,65 +20,25 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/capture_worker.hpp"
+#include "frontend/slice_pass.hpp"
 #include "platform/console.hpp"
+#include "tests/fakes/worker_parts_fake.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
-#include "ui/status_dialog.hpp"
 
 namespace tavrel {
 
-// Scripted stand-ins.
-struct Block {
-  int32_t n;
-  std::vector<uint8_t> right;
-  int32_t invert;
-};
-static std::deque<Block> script;
-static std::string calls;  // one letter per call, in order
-static int32_t next_invert = 0;
-static std::atomic<int> dialog_ms{0};
-
-void allocate_buffers() {
-  calls += 'a';
-}
-void set_format() {
-  calls += 'f';
-}
-int32_t open_capture() {
-  return calls += 'o', block_frames;
-}
-void stop_capture() {
-  calls += 's';
-}
-void release_buffers() {
-  calls += 'r';
-}
-int32_t read_block(uint8_t* left, uint8_t* right) {
-  calls += 'b';
-  Block block = script.front();
-  script.pop_front();
-  next_invert = block.invert;
-  if (script.empty()) run_flag = 0;  // the user closes the window during the last wait
-  std::fill(left, left + block.n, 0);
-  std::copy(block.right.begin(), block.right.begin() + block.n, right);
-  return block.n;
-}
-int32_t invert_state() {
-  return calls += 'i', next_invert;
-}
-void init_common_controls() {}
-void run_status_dialog() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(dialog_ms));
-}
+using test::worker_parts;
+using Block = test::ScriptBlock;
 
 namespace {
 
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
-    script.clear();
-    calls.clear();
+    worker_parts.script.clear();
+    worker_parts.calls.clear();
     run_flag = 1;
     worker_done = 0;
     test::reset_decoding();
@@ -107,9 +66,9 @@ Block block_of(const std::vector<uint8_t>& samples, int index, int32_t invert = 
 
 TEST_F(Worker, ReadsTagBlockByBlockAndTearsDownInOrder) {
   const auto samples = tag_blocks(0x00'0012'0034, 4);
-  for (int i = 0; i < 4; ++i) script.push_back(block_of(samples, i));
+  for (int i = 0; i < 4; ++i) worker_parts.script.push_back(block_of(samples, i));
   EXPECT_EQ(capture_worker(), 0);
-  EXPECT_EQ(calls, "afobibibibisr");
+  EXPECT_EQ(worker_parts.calls, "afobibibibisr");
   EXPECT_EQ(worker_done, 1);
   const std::string text = log();
   ASSERT_GE(text.size(), 6u);
@@ -124,16 +83,16 @@ TEST_F(Worker, ReadsTagBlockByBlockAndTearsDownInOrder) {
 }
 
 TEST_F(Worker, EndsLineEvenWithoutReads) {
-  script.push_back({0, {}, 0});
+  worker_parts.script.push_back({0, {}, 0});
   capture_worker();
   EXPECT_EQ(log(), "\n");
-  EXPECT_EQ(calls, "afobisr");
+  EXPECT_EQ(worker_parts.calls, "afobisr");
 }
 
 TEST_F(Worker, SamplesInvertOncePerBlock) {
   const auto samples = tag_blocks(0x00'0005'0006, 2, true);
-  script.push_back(block_of(samples, 0, 0));
-  script.push_back(block_of(samples, 1, 1));
+  worker_parts.script.push_back(block_of(samples, 0, 0));
+  worker_parts.script.push_back(block_of(samples, 1, 1));
   capture_worker();
   // The first block is sliced upright and yields nothing; the second is read.
   EXPECT_EQ(log().substr(0, 4), "\n5.6");
@@ -202,7 +161,7 @@ int slow_worker() {
 }
 
 TEST_F(Worker, ProgramWaitsForWorkerTeardown) {
-  dialog_ms = 50;
+  worker_parts.dialog_ms = 50;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(run_program(slow_worker), 0);
   EXPECT_EQ(worker_done.load(), 1);
@@ -231,7 +190,7 @@ int never_started() {
 
 TEST_F(Worker, ProgramEndsWhenWorkerThreadCannotStart) {
   GTEST_FLAG_SET(death_test_style, "fast");
-  dialog_ms = 10;
+  worker_parts.dialog_ms = 10;
   EXPECT_EXIT(
       {
         console_stream = stderr;

@@ -21,7 +21,7 @@
 
 #include "capture/wave_capture.hpp"
 #include "decode/read_register.hpp"
-#include "frontend/capture_worker.hpp"
+#include "frontend/slice_pass.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tests/support/decoding_state.hpp"

@@ -16,8 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "ui/dialog_procedure.hpp"
-#include "ui/dialog_surface.hpp"
+#include "platform/dialog.hpp"
 #include "ui/invert_query.hpp"
 #include "ui/status_dialog.hpp"
 

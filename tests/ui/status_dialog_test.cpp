@@ -9,9 +9,9 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
+#include "platform/dialog.hpp"
 #include "tests/fakes/fake_surface.hpp"
-#include "ui/dialog_procedure.hpp"
-#include "ui/dialog_surface.hpp"
+#include "ui/status_dialog.hpp"
 
 namespace tavrel {
 namespace {

@@ -1,11 +1,27 @@
 #pragma once
-// What the dialog logic needs of a window system: the controls of its one window, three
-// brushes, one display font. Each OS implements these once (platform/dialog_*); the unit
-// tests link a recording stand-in instead. No platform types: the window is a pointer.
+// The status dialog's window, one file per OS (dialog_win32.cpp, dialog_gtk.cpp): the
+// program's entry points into it, and the few drawing and control calls the dialog logic
+// (ui/status_dialog.cpp) makes. The unit tests link a recording stand-in of the drawing
+// calls instead. No platform types: the window is a pointer.
 
 #include <cstdint>
 
 namespace tavrel {
+
+/// Prepares the window system's controls (InitCommonControls on Windows). Main thread,
+/// once, before run_status_dialog.
+void init_common_controls();
+
+/// Shows the dialog modally until the user cancels it (Escape or the close box); returns
+/// at once if it cannot be created. Main thread.
+void run_status_dialog();
+
+/// The "Invert Signal" box: 1 when ticked, 0 when not, asked of the main thread. 0 at once
+/// while no dialog exists, and for a question still open when the dialog ends. Worker
+/// thread.
+int32_t invert_state();
+
+// The drawing interface: the controls of the one window, three brushes, one display font.
 
 /// Control ids, as in the dialog template.
 constexpr int32_t display_control = 1000;    ///< large number display (static)
