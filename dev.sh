@@ -72,6 +72,12 @@ bench() {
   build/release/bench/decode_bench --benchmark_min_time=0.2
 }
 
+package() {
+  log "Debian package: build, lintian, install and remove (release)"
+  build release >/dev/null
+  tests/package/test_deb.sh build/release
+}
+
 peer_bench() {
   log "tavrel-decode against sigrok-cli's em4100 decoder (release)"
   build release
@@ -106,6 +112,7 @@ case "${1:-}" in
     fuzz
     bench
     peer_bench
+    package
     ;;
   peer)
     install_packages $build_packages $test_packages

@@ -7,12 +7,16 @@ PROGRAM_NAME=install
 prefix=$E2E_WORK/prefix
 cmake --install "$TAVREL_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 for f in bin/tavrel bin/tavrel-decode bin/tavrel-gen share/applications/tavrel.desktop \
-  share/icons/hicolor/scalable/apps/tavrel.svg share/man/man1/tavrel.1; do
+  share/icons/hicolor/scalable/apps/tavrel.svg share/man/man1/tavrel.1.gz share/man/man1/tavrel-decode.1.gz \
+  share/man/man1/tavrel-gen.1.gz share/bash-completion/completions/tavrel-decode \
+  share/bash-completion/completions/tavrel-gen; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
 grep -q '^Exec=tavrel$' "$prefix/share/applications/tavrel.desktop" || fail "desktop entry"
-warnings=$(groff -man -ww -z -Tutf8 "$prefix/share/man/man1/tavrel.1" 2>&1)
-[ -z "$warnings" ] || fail "manual page: $warnings"
+for page in tavrel tavrel-decode tavrel-gen; do
+  warnings=$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -man -ww -z -Tutf8 2>&1)
+  [ -z "$warnings" ] || fail "manual page $page: $warnings"
+done
 PROGRAM=$prefix/bin/tavrel
 start_program
 feed silence:5
