@@ -7,5 +7,8 @@
 
 int main() {
   tavrel::console_setup();
-  return tavrel::run_program(tavrel::capture_worker);
+  tavrel::console_hold_terminal();
+  const int code = tavrel::run_program(tavrel::capture_worker);
+  tavrel::console_release_terminal();
+  return code;
 }

@@ -30,6 +30,7 @@ int capture_worker() {
   stop_capture();
   release_buffers();
   console_print("\n");
+  console_flush();
   worker_done.store(1, std::memory_order_release);
   return 0;
 }

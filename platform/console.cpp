@@ -18,6 +18,10 @@ void console_setup() {
   }
 }
 
+void console_flush() {
+  std::fflush(console_stream);
+}
+
 void console_print(const char* format, ...) {
   va_list args;
   va_start(args, format);

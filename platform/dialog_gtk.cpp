@@ -5,13 +5,16 @@
 // set_resizable, gtk_fixed_new, gtk_fixed_put, gtk_drawing_area_new,
 // gtk_check_button_new_with_label, gtk_toggle_button_get_active/set_active,
 // gtk_css_provider_load_from_data, gtk_style_context_add_provider_for_screen,
-// gtk_widget_queue_draw, gtk_widget_destroy, gtk_main, gtk_main_quit, g_timeout_add,
-// g_source_new, g_source_attach, g_source_destroy, g_main_context_wakeup,
-// cairo_image_surface_create, cairo_create, cairo_rectangle, cairo_fill,
+// gtk_widget_queue_draw, gtk_widget_hide, gtk_widget_destroy, gdk_display_flush, gtk_main,
+// gtk_main_quit, g_timeout_add, g_source_new, g_source_attach, g_source_destroy,
+// g_main_context_wakeup, cairo_image_surface_create, cairo_create, cairo_rectangle, cairo_fill,
 // pango_cairo_create_layout, pango_cairo_show_layout, pango_context_get_metrics.
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
+
+#include "platform/console.hpp"
 #include "platform/dialog.hpp"
 #include "ui/invert_query.hpp"
 #include "ui/status_dialog.hpp"
@@ -183,12 +186,20 @@ static gboolean on_key(GtkWidget*, GdkEventKey* event, gpointer) {
 }
 
 // The close box is cancel too; the window is destroyed once the main loop has returned.
+// So is a window destroyed from outside (xkill, `xdotool windowclose`): handled here, GTK
+// leaves the widgets alone until then instead of freeing them under the running timer.
 static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer) {
   dialog_command(cancel_command);
   return TRUE;
 }
 
+// A stop asked for from the terminal (Ctrl-C, SIGTERM, SIGHUP) ends the dialog like a
+// cancel; the signal handler only raises a flag, looked at here.
 static gboolean on_timer(gpointer) {
+  if (console_stop_requested()) {
+    dialog_command(cancel_command);
+    return G_SOURCE_CONTINUE;
+  }
   dialog_tick();
   return G_SOURCE_CONTINUE;
 }
@@ -239,6 +250,7 @@ static void build_window() {
   g_signal_connect(dialog.crc_box, "clicked", G_CALLBACK(on_crc_clicked), nullptr);
   g_signal_connect(window, "key-press-event", G_CALLBACK(on_key), nullptr);
   g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), nullptr);
+  g_signal_connect(window, "destroy-event", G_CALLBACK(on_delete), nullptr);
 }
 
 static void free_window() {
@@ -250,6 +262,9 @@ static void free_window() {
   if (dialog.display_layout) g_object_unref(dialog.display_layout);
   gtk_widget_destroy(dialog.window);
   dialog = {};
+  // The main loop does not run again: without a flush the window would stay on the
+  // screen until the worker has finished, up to half a minute with a silent device.
+  gdk_display_flush(gdk_display_get_default());
 }
 
 // Sizes the display font by its cell, as the Windows font mapper does for a positive
@@ -354,13 +369,30 @@ void surface_set_check(void* window, int32_t control, int32_t state) {
 void surface_end_dialog(void* window) {
   if (window == nullptr || window != dialog.window) return;
   invert_query_close();
+  gtk_widget_hide(dialog.window);
   gtk_main_quit();
 }
 
 void init_common_controls() {}
 
+// Standard error, not the console log: standard output stays the log alone.
+static void report_no_display() {
+  const char* x11 = g_getenv("DISPLAY");
+  const char* wayland = g_getenv("WAYLAND_DISPLAY");
+  if (!x11 && !wayland) {
+    std::fprintf(stderr,
+                 "tavrel: cannot open the display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+  } else {
+    std::fprintf(stderr, "tavrel: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s)\n",
+                 x11 ? x11 : "(not set)", wayland ? wayland : "(not set)");
+  }
+}
+
 void run_status_dialog() {
-  if (!gtk_init_check(nullptr, nullptr)) return;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    report_no_display();
+    return;
+  }
   build_window();
   dialog.invert_source = g_source_new(&invert_source_funcs, sizeof(GSource));
   g_source_attach(dialog.invert_source, nullptr);

@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "platform/console.hpp"
 #include "platform/dialog.hpp"
 #include "platform/dialog_win32_ids.h"
 #include "ui/status_dialog.hpp"
@@ -45,6 +46,9 @@ static INT_PTR CALLBACK dialog_procedure(HWND hwnd, UINT message, WPARAM wparam,
     case WM_COMMAND:
       return dialog_command(wparam) ? TRUE : FALSE;
     case WM_TIMER:
+      // Ctrl-C, Ctrl-Break or a closed console end the dialog like a cancel; the
+      // console's handler only raises a flag, looked at here.
+      if (console_stop_requested()) return dialog_command(cancel_command) ? TRUE : FALSE;
       dialog_tick();
       return FALSE;
     default:

@@ -1,6 +1,6 @@
 // Wave input on Linux: the winmm wave-input calls over ALSA's "default" capture PCM.
 // ALSA calls: snd_pcm_open, snd_pcm_set_params, snd_pcm_start, snd_pcm_wait, snd_pcm_readi,
-// snd_pcm_recover, snd_pcm_drop, snd_pcm_prepare, snd_pcm_close.
+// snd_pcm_recover, snd_pcm_drop, snd_pcm_prepare, snd_pcm_close, snd_lib_error_set_handler.
 //
 // While the device is open one capture thread owns the PCM: it fills the oldest queued
 // buffer and hands each full one to the callback, so callbacks never overlap, as with
@@ -168,6 +168,10 @@ static MMRESULT command(HWAVEIN hwi, Command what) {
   return MMSYSERR_NOERROR;
 }
 
+// ALSA writes its own diagnostics ("ALSA lib pcm.c:...") to standard error; the program
+// reports a failed open in its own words, so they are dropped.
+static void drop_alsa_message(const char*, int, const char*, int, const char*, ...) {}
+
 MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                     DWORD_PTR dwInstance, DWORD fdwOpen) {
   if (!phwi || !pwfx) return MMSYSERR_INVALPARAM;
@@ -181,6 +185,7 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
   {
     std::lock_guard<std::mutex> hold(device.lock);
     if (device.open) return MMSYSERR_ALLOCATED;
+    snd_lib_error_set_handler(drop_alsa_message);
     snd_pcm_t* pcm = nullptr;
     const int opened = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (opened == -EBUSY) return MMSYSERR_ALLOCATED;
