@@ -97,11 +97,13 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
 template <bool watched>
 static void store_half_bit(int32_t level) {
   HalfBitRing& ring = half_bit_ring;
-  ring.levels[ring.write_index] = level;
-  ring.write_index = (ring.write_index + 1) % ring_size;
-  ring.older = ring.older << 1 | ring.newer >> 63;
-  ring.newer = ring.newer << 1 | static_cast<uint64_t>(level & 1);
-  if (ring.count < std::numeric_limits<int32_t>::max()) ++ring.count;
+  const int32_t at = ring.write_index;
+  ring.levels[at] = level;
+  ring.write_index = (at + 1) & (ring_size - 1);  // ring_size is a power of two
+  const uint64_t newer = ring.newer;
+  ring.older = ring.older << 1 | newer >> 63;
+  ring.newer = newer << 1 | static_cast<uint64_t>(level & 1);
+  ring.count += ring.count < std::numeric_limits<int32_t>::max() ? 1 : 0;
 
   Frame frame;
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;
