@@ -100,10 +100,17 @@ static void store_half_bit(int32_t level) {
   const int32_t at = ring.write_index;
   ring.levels[at] = level;
   ring.write_index = (at + 1) & (ring_size - 1);  // ring_size is a power of two
-  const uint64_t newer = ring.newer;
-  ring.older = ring.older << 1 | newer >> 63;
-  ring.newer = newer << 1 | static_cast<uint64_t>(level & 1);
-  ring.count += ring.count < std::numeric_limits<int32_t>::max() ? 1 : 0;
+  const uint64_t older = ring.older << 1 | ring.newer >> 63;
+  const uint64_t newer = ring.newer << 1 | static_cast<uint64_t>(level & 1);
+  ring.older = older;
+  ring.newer = newer;
+  const int32_t count = ring.count + (ring.count < std::numeric_limits<int32_t>::max() ? 1 : 0);
+  ring.count = count;
+  // Nearly every window ends at the count or the header: tested here on the values at
+  // hand, before the option is read (an atomic, which makes the compiler reload the ring).
+  if constexpr (!watched) {
+    if (count < ring_size || older >> header_shift != header_pattern) return;
+  }
 
   Frame frame;
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;

@@ -19,7 +19,7 @@
 namespace tavrel {
 
 constexpr int64_t chunk_frames = 12000;   ///< sample frames read and converted at once
-constexpr int64_t read_frames = 1 << 17;  ///< sample frames read at once on the fast way
+constexpr int64_t read_frames = 1 << 15;  ///< sample frames read at once on the fast way
 
 /// A stream's length as libsndfile is told it: unknown, as for its own pipes.
 constexpr sf_count_t stream_length = INT64_MAX;
