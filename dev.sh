@@ -4,6 +4,7 @@
 #   ./dev.sh test   install what is missing, build every variant, run every test
 #   ./dev.sh build  install what is missing, build the release program only
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
+#   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -70,6 +71,11 @@ bench() {
   log "benchmark (release)"
   build release
   build/release/bench/decode_bench --benchmark_min_time=0.2
+  # Small sizes here; full size by hand: bench/file_bench.sh, bench/live_cpu.sh.
+  log "tavrel-decode --raw against cat, 5 minutes of recording (release)"
+  bench/file_bench.sh build/release 300
+  log "the live program's processor time over 10 s of reading (release)"
+  bench/live_cpu.sh build/release 10
 }
 
 package() {
@@ -118,8 +124,16 @@ case "${1:-}" in
     install_packages $build_packages $test_packages
     peer_bench
     ;;
+  bench)
+    install_packages $build_packages $test_packages
+    build release
+    build/release/bench/decode_bench
+    bench/file_bench.sh build/release 3600
+    bench/peer_bench.sh build/release
+    bench/live_cpu.sh build/release 60
+    ;;
   *)
-    echo "usage: $0 run|test|build|peer" >&2
+    echo "usage: $0 run|test|build|peer|bench" >&2
     exit 2
     ;;
 esac

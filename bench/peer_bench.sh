@@ -81,8 +81,9 @@ awk -v o60="$ours_60" -v o1="$ours_1" -v p60="$peer_60" -v p1="$peer_1" \
   printf "  %-28s %8.1f ms %7.1f ms %13.1f ms %8d\n", "tavrel-decode", o60 / 1000, o1 / 1000, od / 1000, oreads
   printf "  %-28s %8.1f ms %7.1f ms %13.1f ms %8d\n", "sigrok-cli -P em4100", p60 / 1000, p1 / 1000, pd / 1000, preads
   printf "  ratio, whole command: %.0fx   decoding alone (60 s minus 1 s run): %.0fx\n", p60 / o60, pd / od
-  printf "  target 100x faster: %s   target whole 60 s under 50 ms: %s\n",
-         (pd / od >= 100 ? "met" : "missed"), (o60 < 50000 ? "met" : "missed")
+  printf "  goal whole command 150x faster: %s   decoding alone 100x: %s   whole 60 s under 50 ms: %s\n",
+         (p60 / o60 >= 150 ? "met" : "missed"), (pd / od >= 100 ? "met" : "missed"),
+         (o60 < 50000 ? "met" : "missed")
 }'
 
 if diff -u "$work/peer.ids" "$work/ours.ids" >"$work/ids.diff"; then

@@ -24,10 +24,9 @@ HalfBitRing half_bit_ring;
 std::atomic<int32_t> parity_check{1};
 DecodeWatch* decode_watch = nullptr;
 
-constexpr int32_t min_run = 8;        ///< samples; shorter runs are noise
-constexpr int32_t long_run = 20;      ///< samples; from here a run spans two half-bits
-constexpr int32_t max_run = 32;       ///< samples; longer runs are no tag signal
-constexpr int header_half_bits = 18;  ///< nine 1 bits
+constexpr int32_t min_run = 8;    ///< samples; shorter runs are noise
+constexpr int32_t long_run = 20;  ///< samples; from here a run spans two half-bits
+constexpr int32_t max_run = 32;   ///< samples; longer runs are no tag signal
 
 void reset() {
   half_bit_ring.write_index = 0;
@@ -43,29 +42,38 @@ uint64_t frame_data(uint64_t bits) {
   return data;
 }
 
-// Nine header 1 bits are 0,1,0,1,...; most windows fail within a few half-bits, so this
-// test is kept small enough to inline into every push.
-static bool header_at(const HalfBitRing& ring) {
-  for (int k = 0; k < header_half_bits; ++k) {
-    if (ring.levels[(ring.write_index + k) & (ring_size - 1)] != (k & 1)) return false;
-  }
-  return true;
+// In `older` and `newer` each pair of half-bits is an odd bit (the first) and the even
+// bit below it; these masks pick the even bits.
+constexpr uint64_t second_halves = 0x5555'5555'5555'5555;
+// The window's first 18 half-bits, h(0) at the top: the nine header 1 bits, (0, 1) each.
+// The tenth pair is left to the Manchester test, so tags whose first data bit is 1 are
+// read too.
+constexpr uint64_t header_pattern = 0x1'5555;
+constexpr int header_shift = 64 - 18;
+
+// Whether the two half-bits of every pair in `half_bits` differ.
+static bool pairs_differ(uint64_t half_bits) {
+  return ((half_bits ^ (half_bits >> 1)) & second_halves) == second_halves;
 }
 
-// The rest of the frame test, for the rare window whose header passed.
-[[gnu::noinline]] static FrameCheck check_after_header(const HalfBitRing& ring, bool check_parity,
-                                                       Frame& frame) {
-  const int32_t* h = ring.levels;
-  const int32_t o = ring.write_index;
-  constexpr int32_t wrap = ring_size - 1;
+// The 32 bit values of 32 valid pairs, first pair in bit 31: a bit is 1 when its first
+// half-bit is 0. The even bits are gathered by halving the gaps between them.
+static uint64_t pair_values(uint64_t half_bits) {
+  uint64_t x = (~half_bits >> 1) & second_halves;
+  x = (x | x >> 1) & 0x3333'3333'3333'3333;
+  x = (x | x >> 2) & 0x0F0F'0F0F'0F0F'0F0F;
+  x = (x | x >> 4) & 0x00FF'00FF'00FF'00FF;
+  x = (x | x >> 8) & 0x0000'FFFF'0000'FFFF;
+  x = (x | x >> 16) & 0x0000'0000'FFFF'FFFF;
+  return x;
+}
 
-  uint64_t bits = 0x1FF;  // the header
-  for (int p = 9; p < 64; ++p) {
-    const int32_t first = h[(o + 2 * p) & wrap];
-    const int32_t second = h[(o + 2 * p + 1) & wrap];
-    if (first == second) return FrameCheck::manchester;
-    bits = bits << 1 | static_cast<uint64_t>(first == 0);
-  }
+FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame) {
+  if (ring.count < ring_size) return FrameCheck::too_few;
+  // One compare for the whole header and two for every pair: no branch per half-bit.
+  if (ring.older >> header_shift != header_pattern) return FrameCheck::header;
+  if (!pairs_differ(ring.older) || !pairs_differ(ring.newer)) return FrameCheck::manchester;
+  const uint64_t bits = pair_values(ring.older) << 32 | pair_values(ring.newer);
 
   if (check_parity) {
     uint64_t columns = 0;
@@ -84,20 +92,25 @@ static bool header_at(const HalfBitRing& ring) {
   return FrameCheck::ok;
 }
 
-FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame) {
-  if (ring.count < ring_size) return FrameCheck::too_few;
-  if (!header_at(ring)) return FrameCheck::header;
-  return check_after_header(ring, check_parity, frame);
-}
-
 // The watched and the plain path are compiled apart, so that the program's path keeps
 // only the one test of decode_watch per run.
 template <bool watched>
 static void store_half_bit(int32_t level) {
   HalfBitRing& ring = half_bit_ring;
-  ring.levels[ring.write_index] = level;
-  ring.write_index = (ring.write_index + 1) % ring_size;
-  if (ring.count < std::numeric_limits<int32_t>::max()) ++ring.count;
+  const int32_t at = ring.write_index;
+  ring.levels[at] = level;
+  ring.write_index = (at + 1) & (ring_size - 1);  // ring_size is a power of two
+  const uint64_t older = ring.older << 1 | ring.newer >> 63;
+  const uint64_t newer = ring.newer << 1 | static_cast<uint64_t>(level & 1);
+  ring.older = older;
+  ring.newer = newer;
+  const int32_t count = ring.count + (ring.count < std::numeric_limits<int32_t>::max() ? 1 : 0);
+  ring.count = count;
+  // Nearly every window ends at the count or the header: tested here on the values at
+  // hand, before the option is read (an atomic, which makes the compiler reload the ring).
+  if constexpr (!watched) {
+    if (count < ring_size || older >> header_shift != header_pattern) return;
+  }
 
   Frame frame;
   const bool check_parity = parity_check.load(std::memory_order_relaxed) != 0;

@@ -13,6 +13,10 @@ struct HalfBitRing {
   int32_t levels[ring_size];  ///< half-bit levels, 0 or 1
   int32_t write_index;        ///< slot for the next half-bit; the oldest once count >= 128
   int32_t count;              ///< half-bits pushed since the last reset, not capped at 128
+  // The same half-bits as bits, kept in step with `levels`, so that the frame test is a
+  // few word operations: the last 128 pushed, the latest in bit 0 of `newer`.
+  uint64_t older;  ///< the 64 half-bits before `newer`; bit 63 is the oldest of the window
+  uint64_t newer;  ///< the last 64 half-bits pushed, the latest in bit 0
 };
 
 struct TagNumber {

@@ -79,19 +79,37 @@ static void feed(Decoding& d) {
   ++d.stats.blocks;
 }
 
-void decoding_take(Decoding& d, const uint8_t* samples, int32_t n) {
+uint8_t* decoding_room(Decoding& d, int32_t& n) {
+  n = block_frames - d.filled;
+  return d.buffers.right + d.buffers.carry + d.filled;
+}
+
+void decoding_filled(Decoding& d, int32_t n) {
+  uint8_t* samples = d.buffers.right + d.buffers.carry + d.filled;
   d.stats.samples += n;
   if (d.options.levels) {
     for (int32_t i = 0; i < n; ++i) ++d.stats.levels[samples[i]];
   }
+  d.filled += n;
+  if (d.filled == block_frames) feed(d);
+}
+
+void decoding_take(Decoding& d, const uint8_t* samples, int32_t n) {
   while (n > 0) {
-    const int32_t take = std::min(n, block_frames - d.filled);
-    std::memcpy(d.buffers.right + d.buffers.carry + d.filled, samples, static_cast<size_t>(take));
-    d.filled += take;
+    int32_t room = 0;
+    uint8_t* to = decoding_room(d, room);
+    const int32_t take = std::min(n, room);
+    std::memcpy(to, samples, static_cast<size_t>(take));
+    decoding_filled(d, take);
     samples += take;
     n -= take;
-    if (d.filled == block_frames) feed(d);
   }
+}
+
+SampleSink decoding_sink(Decoding& d) {
+  return {[&d](const uint8_t* samples, int32_t n) { decoding_take(d, samples, n); },
+          [&d](int32_t& n) { return decoding_room(d, n); },
+          [&d](int32_t n) { decoding_filled(d, n); }};
 }
 
 void decoding_end(Decoding& d) {

@@ -9,6 +9,7 @@
 #include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "frontend/slice_pass.hpp"
+#include "tools/sound_in.hpp"
 
 namespace tavrel {
 
@@ -66,6 +67,16 @@ void decoding_begin(Decoding& d, const DecodeOptions& options);
 
 /// Takes the next `n` samples of the analysed channel; slices each full block.
 void decoding_take(Decoding& d, const uint8_t* samples, int32_t n);
+
+/// The place for the next samples of the analysed channel, straight in the block being
+/// filled; sets `n` to how many fit (at least 1).
+uint8_t* decoding_room(Decoding& d, int32_t& n);
+
+/// `n` samples were written at the place decoding_room gave; slices the block when full.
+void decoding_filled(Decoding& d, int32_t n);
+
+/// Both ways of taking samples, for read_sound.
+SampleSink decoding_sink(Decoding& d);
 
 /// Slices the last, partial block and removes the watch.
 void decoding_end(Decoding& d);

@@ -3,6 +3,8 @@
 
 #include "tools/sound_in.hpp"
 
+#include "tools/stereo_split.hpp"
+
 #include <samplerate.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -16,7 +18,8 @@
 
 namespace tavrel {
 
-constexpr int64_t chunk_frames = 12000;  ///< sample frames read from the file at once
+constexpr int64_t chunk_frames = 12000;   ///< sample frames read and converted at once
+constexpr int64_t read_frames = 1 << 15;  ///< sample frames read at once on the fast way
 
 /// A stream's length as libsndfile is told it: unknown, as for its own pipes.
 constexpr sf_count_t stream_length = INT64_MAX;
@@ -138,7 +141,7 @@ static void take_floats(const float* x, int64_t n, std::vector<uint8_t>& out,
                         const SampleSink& take) {
   out.resize(static_cast<size_t>(n));
   for (int64_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = to_u8(x[i]);
-  if (n > 0) take(out.data(), static_cast<int32_t>(n));
+  if (n > 0) take.take(out.data(), static_cast<int32_t>(n));
 }
 
 struct Resampler {
@@ -167,32 +170,55 @@ static std::string resample(Resampler& r, const float* in, int64_t n, bool last,
   }
 }
 
+// Channel `channel` of `n` frames of `channels` bytes each, into out[0..n-1].
+static void pick_channel(const uint8_t* frames, int32_t n, int channels, int channel,
+                         uint8_t* out) {
+  if (channels == 2) {
+    split_stereo(frames, n, channel, out);
+  } else {
+    for (int32_t i = 0; i < n; ++i) out[i] = frames[i * channels + channel];
+  }
+}
+
+// The largest distance from the middle among `n` unsigned samples, from their lowest and
+// highest value: two byte-wise reductions the compiler vectorises.
+static int32_t peak_of(const uint8_t* samples, int32_t n) {
+  uint8_t low = 128;
+  uint8_t high = 128;
+  for (int32_t i = 0; i < n; ++i) {
+    low = std::min(low, samples[i]);
+    high = std::max(high, samples[i]);
+  }
+  return std::max(high - 128, 128 - low);
+}
+
 // 8-bit unsigned samples at the right rate are already what the slicer takes: the fast
-// way, picking the channel out of the stored bytes.
+// way, reading many blocks at once and picking the channel out of the stored bytes
+// straight into the receiver's buffer.
 static void read_bytes(SNDFILE* file, int channels, int source, const SampleSink& take,
                        SoundFacts& facts) {
-  std::vector<uint8_t> stored(static_cast<size_t>(chunk_frames * channels));
-  std::vector<uint8_t> bytes(static_cast<size_t>(chunk_frames));
+  std::vector<uint8_t> stored(static_cast<size_t>(read_frames * channels));
+  std::vector<uint8_t> other(channels > 1 ? static_cast<size_t>(read_frames) : 0);
   for (;;) {
     const sf_count_t got =
         sf_read_raw(file, stored.data(), static_cast<sf_count_t>(stored.size())) / channels;
-    const uint8_t* from = stored.data() + source;
-    if (channels > 1) {
-      const uint8_t* other = stored.data() + (source == 0 ? 1 : 0);
-      for (sf_count_t i = 0; i < got; ++i)
-        facts.other_peak = std::max(facts.other_peak, std::abs(other[i * channels] - 128));
-    }
-    if (channels == 2) {
-      // Stereo, as recorded: a fixed stride the compiler turns into vector shuffles.
-      for (sf_count_t i = 0; i < got; ++i) bytes[static_cast<size_t>(i)] = from[2 * i];
-    } else {
-      for (sf_count_t i = 0; i < got; ++i) bytes[static_cast<size_t>(i)] = from[i * channels];
-    }
-    for (sf_count_t i = 0; i < got; ++i)
-      facts.peak = std::max(facts.peak, std::abs(bytes[static_cast<size_t>(i)] - 128));
     facts.file_frames += got;
-    if (got > 0) take(bytes.data(), static_cast<int32_t>(got));
-    if (got < chunk_frames) return;
+    if (channels > 1 && got > 0) {
+      // The other channel only for its peak, which the hints look at.
+      const auto n = static_cast<int32_t>(got);
+      pick_channel(stored.data(), n, channels, source == 0 ? 1 : 0, other.data());
+      facts.other_peak = std::max(facts.other_peak, peak_of(other.data(), n));
+    }
+    for (sf_count_t done = 0; done < got;) {
+      int32_t room = 0;
+      uint8_t* to = take.room(room);
+      const auto n = static_cast<int32_t>(std::min<sf_count_t>(room, got - done));
+      pick_channel(stored.data() + done * channels, n, channels, source, to);
+      facts.peak = std::max(facts.peak, peak_of(to, n));  // before slicing converts them
+      take.filled(n);
+      done += n;
+    }
+    if (got < read_frames) return;
   }
 }
 

@@ -18,8 +18,15 @@ struct SoundFacts {
   int32_t other_peak = -1;  ///< the same on the other channel of a stereo file; -1 for mono
 };
 
-/// Receives the samples in pieces, in order.
-using SampleSink = std::function<void(const uint8_t* samples, int32_t n)>;
+/// Receives the samples in pieces, in order: handed over by `take`, or, where the file
+/// holds them as they are wanted, written straight into the receiver's own buffer.
+struct SampleSink {
+  std::function<void(const uint8_t* samples, int32_t n)> take;
+  /// The place for the next samples; sets `n` to how many fit there (at least 1).
+  std::function<uint8_t*(int32_t& n)> room;
+  /// `n` samples were written at the place that `room` gave.
+  std::function<void(int32_t n)> filled;
+};
 
 /// Reads channel `channel` (0 left, 1 right; a one-channel file gives its only channel)
 /// of the sound file at `path`, converted to `rate` samples/s, and hands it to `take`.

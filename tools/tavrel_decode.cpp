@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "platform/console.hpp"
 #include "tools/cli.hpp"
 #include "tools/decode_run.hpp"
+#include "tools/ordered_jobs.hpp"
 #include "tools/read_report.hpp"
 #include "tools/sound_in.hpp"
 
@@ -62,6 +64,7 @@ struct Options {
   std::string clock = "64";
   std::string invert;  ///< "" off, "on" or "auto"
   bool raw = false;
+  int jobs = 1;
   std::vector<std::string> files;
 };
 
@@ -115,6 +118,10 @@ RF/16 is safe.)");
   app.add_flag("--raw", o.raw,
                R"(The FILEs have no header and hold 8-bit unsigned stereo samples at 48000/s,
 left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)");
+  cli_number(cli, "-j,--jobs", o.jobs, 1, 1024, "N",
+             R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
+output still comes in the order of the FILEs: all of one FILE's standard output, then its
+standard error, then the next FILE's.)");
   app.add_option("FILE", o.files, "Sound files; - is standard input.");
 }
 
@@ -150,6 +157,79 @@ Options parse(Cli& cli, int argc, char** argv) {
   return o;
 }
 
+// What decoding one file leaves for the summary of the whole command. Plain data, so
+// that a child process can hand it back as bytes.
+struct FileOutcome {
+  bool read;           ///< at least one tag was read
+  bool failed;         ///< the file could not be read to its end
+  DecodeStats stats;   ///< the file's runs and frame tests, for the hint
+  int32_t peak;        ///< SoundFacts::peak
+  int32_t other_peak;  ///< SoundFacts::other_peak
+};
+
+// Decodes file `index` of the command line as one run of the program.
+FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_each) {
+  const char* file = o.files[static_cast<size_t>(index)].c_str();
+  decoding_begin(d, o.decode);
+  if (o.json) {
+    d.on_read = [file](const Read& read) {
+      std::fputs((read_json(file, read) + "\n").c_str(), stdout);
+    };
+  }
+  SampleSink sink = decoding_sink(d);
+  if (flush_each) {
+    // Reads reach a pipe or a terminal as they happen.
+    sink.take = [&d](const uint8_t* samples, int32_t n) {
+      decoding_take(d, samples, n);
+      std::fflush(stdout);
+    };
+    sink.filled = [&d](int32_t n) {
+      decoding_filled(d, n);
+      std::fflush(stdout);
+    };
+  }
+  SoundFacts facts;
+  const std::string error = read_sound(file, o.channel == "left" ? 0 : 1,
+                                       static_cast<int>(o.decode.rate), o.raw, sink, facts);
+  decoding_end(d);
+  // The program ends its last log line when it stops, also when nothing was read.
+  if (facts.opened) console_print("\n");
+  FileOutcome outcome{read_register.last_high.load() != -1, !error.empty(), d.stats, facts.peak,
+                      facts.other_peak};
+  if (!error.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
+  }
+  if (o.stats && facts.opened) {
+    std::fflush(stdout);
+    write_stats(stderr, file, facts, o.decode, d.stats);
+  }
+  return outcome;
+}
+
+// The files in up to o.jobs processes; a process that did not end by itself counts as a
+// failed file.
+std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each) {
+  const auto count = static_cast<int>(o.files.size());
+  const std::vector<std::string> results = run_ordered_jobs(count, o.jobs, [&](int i) {
+    const FileOutcome outcome = decode_file(o, d, i, flush_each);
+    return std::string(reinterpret_cast<const char*>(&outcome), sizeof outcome);
+  });
+  std::vector<FileOutcome> outcomes;
+  for (int i = 0; i < count; ++i) {
+    const std::string& bytes = results[static_cast<size_t>(i)];
+    FileOutcome outcome{false, true, {}, 0, -1};
+    if (bytes.size() == sizeof outcome) {
+      std::memcpy(&outcome, bytes.data(), sizeof outcome);
+    } else {
+      std::fprintf(stderr, "tavrel-decode: %s: the decoding process ended abnormally\n",
+                   o.files[static_cast<size_t>(i)].c_str());
+    }
+    outcomes.push_back(outcome);
+  }
+  return outcomes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -167,46 +247,29 @@ int main(int argc, char** argv) {
   struct stat out_stat {};
   const bool flush_each = fstat(STDOUT_FILENO, &out_stat) != 0 || !S_ISREG(out_stat.st_mode);
 
+  // Each file is decoded as one run of the program, whichever process decodes it.
+  const auto decoding = std::make_unique<Decoding>();
+  std::vector<FileOutcome> outcomes;
+  if (o.jobs > 1 && o.files.size() > 1) {
+    outcomes = decode_in_jobs(o, *decoding, flush_each);
+  } else {
+    for (size_t i = 0; i < o.files.size(); ++i) {
+      outcomes.push_back(decode_file(o, *decoding, static_cast<int>(i), flush_each));
+    }
+  }
+  if (null_sink) std::fclose(null_sink);
+
   bool failed = false;
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files
-  const auto decoding = std::make_unique<Decoding>();
-  Decoding& d = *decoding;
-  for (const std::string& name : o.files) {
-    const char* file = name.c_str();
-    decoding_begin(d, o.decode);
-    if (o.json) {
-      d.on_read = [file](const Read& read) {
-        std::fputs((read_json(file, read) + "\n").c_str(), stdout);
-      };
-    }
-    SoundFacts facts;
-    const std::string error = read_sound(
-        file, o.channel == "left" ? 0 : 1, static_cast<int>(o.decode.rate), o.raw,
-        [&d, flush_each](const uint8_t* samples, int32_t n) {
-          decoding_take(d, samples, n);
-          if (flush_each) std::fflush(stdout);
-        },
-        facts);
-    decoding_end(d);
-    // The program ends its last log line when it stops, also when nothing was read.
-    if (facts.opened) console_print("\n");
-    if (read_register.last_high.load() != -1) read_any = true;
-    stats_add(*total, d.stats);
-    seen.peak = std::max(seen.peak, facts.peak);
-    seen.other_peak = std::max(seen.other_peak, facts.other_peak);
-    if (!error.empty()) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
-      failed = true;
-    }
-    if (o.stats && facts.opened) {
-      std::fflush(stdout);
-      write_stats(stderr, file, facts, o.decode, d.stats);
-    }
+  for (const FileOutcome& outcome : outcomes) {
+    failed = failed || outcome.failed;
+    read_any = read_any || outcome.read;
+    stats_add(*total, outcome.stats);
+    seen.peak = std::max(seen.peak, outcome.peak);
+    seen.other_peak = std::max(seen.other_peak, outcome.other_peak);
   }
-  if (null_sink) std::fclose(null_sink);
   if (failed) return 2;
   if (read_any) return 0;
   if (!cli.quiet) {

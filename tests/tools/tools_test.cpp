@@ -538,5 +538,22 @@ TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
   EXPECT_GT(stat_count(r.err, "shorter than 8: "), stat_count(r.err, "one half-bit: ")) << r.err;
 }
 
+TEST_F(Tools, JobsGiveTheOutputAndStatusOfOneFileAfterTheOther) {
+  gen("a.wav", "-s 1", "8400043916");
+  gen("b.wav", "-s 0.5", "0102030405");
+  gen("c.wav", "-s 1.5", "0000000001");
+  const std::string good = path("a.wav") + " " + path("b.wav") + " " + path("c.wav");
+  const std::string with_missing = path("c.wav") + " " + path("missing.wav") + " " + good;
+  for (const std::string& files : {good, with_missing}) {
+    for (const char* options : {"", "--json", "--stats"}) {
+      const Result one = run(decode_tool, std::string(options) + " " + files);
+      const Result many = run(decode_tool, std::string("-j 3 ") + options + " " + files);
+      EXPECT_EQ(many.status, one.status) << options << " " << files;
+      EXPECT_EQ(many.out, one.out) << options << " " << files;
+      EXPECT_EQ(many.err, one.err) << options << " " << files;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tavrel
