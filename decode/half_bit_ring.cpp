@@ -7,9 +7,11 @@
 //   ...          ...                    rows 1 to 8 alike
 //   bits 54-58   D D D D P              row 9
 //   bits 59-62   C C C C                even parity of each data column
-//   bit  63      S                      stop bit: must be a valid pair, value ignored
+//   bit  63      0                      stop bit
 //
 // Rows 2-5 make id_high and rows 6-9 id_low; rows 0 and 1 are checked but not shown.
+// The header test alone passes windows up to nine bits late when the first data bits are
+// 1; the stop bit 0 rejects them all, since there it falls on a 1 of the next header.
 
 #include "decode/half_bit_ring.hpp"
 
@@ -84,6 +86,7 @@ FrameCheck check_frame(const HalfBitRing& ring, bool check_parity, Frame& frame)
     }
     if (columns != ((bits >> 1) & 0xF)) return FrameCheck::column_parity;
   }
+  if (bits & 1) return FrameCheck::stop_bit;
 
   const uint64_t data = frame_data(bits);
   frame.bits = bits;

@@ -25,7 +25,17 @@ struct TagNumber {
 };
 
 /// Why a window was or was not taken as a frame, in the order the tests run.
-enum class FrameCheck : uint8_t { too_few, header, manchester, row_parity, column_parity, ok };
+enum class FrameCheck : uint8_t {
+  too_few,
+  header,
+  manchester,
+  row_parity,
+  column_parity,
+  stop_bit,
+  ok,
+};
+
+constexpr int frame_check_count = static_cast<int>(FrameCheck::ok) + 1;  ///< FrameCheck values
 
 /// A window that passed: its 64 bits, first received in bit 63, and the number they carry.
 struct Frame {

@@ -25,11 +25,11 @@ struct DecodeOptions {
 };
 
 struct DecodeStats {
-  int64_t runs[2][counted_run + 1];  ///< [0] low, [1] high runs by length in samples
-  int64_t checks[6];                 ///< frame tests by FrameCheck result
-  int64_t levels[256];               ///< samples by unsigned value (128 = middle)
-  int64_t samples;                   ///< samples handed in
-  int64_t blocks;                    ///< passes of the block feeder
+  int64_t runs[2][counted_run + 1];   ///< [0] low, [1] high runs by length in samples
+  int64_t checks[frame_check_count];  ///< frame tests by FrameCheck result
+  int64_t levels[256];                ///< samples by unsigned value (128 = middle)
+  int64_t samples;                    ///< samples handed in
+  int64_t blocks;                     ///< passes of the block feeder
 };
 
 /// One recognised frame, as the watch saw it.

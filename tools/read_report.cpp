@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "frontend/level_slicer.hpp"
@@ -125,9 +126,11 @@ static void write_checks(std::FILE* out, const DecodeStats& stats) {
                                           "failed the Manchester test (equal pair)",
                                           "failed a row parity",
                                           "failed a column parity",
+                                          "failed the stop bit (not 0)",
                                           "passed: read"};
+  static_assert(std::size(names) == frame_check_count);
   std::fprintf(out, "frame tests, one after every stored half-bit:\n");
-  for (int c = 0; c < 6; ++c)
+  for (int c = 0; c < frame_check_count; ++c)
     std::fprintf(out, "  %-48s %10" PRId64 "\n", names[c], stats.checks[c]);
 }
 
@@ -177,7 +180,7 @@ void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
 void stats_add(DecodeStats& total, const DecodeStats& s) {
   for (int l = 0; l < 2; ++l)
     for (int n = 0; n <= counted_run; ++n) total.runs[l][n] += s.runs[l][n];
-  for (int c = 0; c < 6; ++c) total.checks[c] += s.checks[c];
+  for (int c = 0; c < frame_check_count; ++c) total.checks[c] += s.checks[c];
   for (int v = 0; v < 256; ++v) total.levels[v] += s.levels[v];
   total.samples += s.samples;
   total.blocks += s.blocks;

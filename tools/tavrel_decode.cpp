@@ -89,8 +89,8 @@ void declare(Cli& cli, Options& o) {
   app.add_flag("--stats", o.stats,
                R"(Write diagnostics for each FILE to standard error: signal level percentiles,
 a histogram of run lengths in samples (8..19 are one half-bit, 20..32 two, others are
-dropped), how many frame tests failed at the header, the Manchester test, a row parity and
-a column parity, and a hint when nothing was read.)");
+dropped), how many frame tests failed at the header, the Manchester test, a row parity, a
+column parity and the stop bit, and a hint when nothing was read.)");
   cli_choice(cli, "--channel", o.channel, {"left", "right"},
              R"(The channel that carries the tag signal (default: right, as in Tavrel). A
 one-channel file is decoded whatever this says.)");
@@ -106,9 +106,10 @@ file).)")
   app.add_flag(
       "--no-parity", [&o](int64_t) { o.decode.parity = false; },
       R"(Skip the row and column parity tests, as clearing "CRC Check" does. Then any
-window of nine 1 bits and clean Manchester code is read: a tag whose first data bit is 1
-also gives the number of the window one bit later, and --invert=auto may read numbers from
-the upside-down signal.)");
+window of nine 1 bits, clean Manchester code and a stop bit 0 is read: a frame with a wrong
+data bit gives a wrong number, and --invert=auto may read numbers from the upside-down
+signal. The stop bit is tested either way, so a window that starts late in the frame is
+never read.)");
   cli_choice(cli, "--clock", o.clock, {"64", "32", "16"},
              R"(The tag's data rate as a divider of the 125 kHz field (default 64). For 32 and
 16 the recording is converted to 96000 or 192000 samples/s, so that its runs fall into the

@@ -52,6 +52,7 @@ FrameCheck plain_check(const HalfBitRing& ring, bool check_parity, uint64_t& bit
       if (sum % 2 != bit[59 + c]) return FrameCheck::column_parity;
     }
   }
+  if (bit[63] != 0) return FrameCheck::stop_bit;
   bits = 0;
   for (int p = 0; p < 64; ++p) bits = bits << 1 | static_cast<uint64_t>(bit[p]);
   return FrameCheck::ok;
