@@ -171,6 +171,7 @@ void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
                file, static_cast<double>(stats.samples) / options.rate, options.rate,
                facts.file_rate, facts.channels, facts.channels == 1 ? "" : "s", stats.blocks,
                polarity, options.parity ? "on" : "off");
+  std::fprintf(out, "NaN samples, taken as the middle level: %" PRId64 "\n", facts.nan_samples);
   if (stats.samples > 0) write_levels(out, stats);
   const RunTotals runs = write_runs(out, stats);
   write_checks(out, stats);

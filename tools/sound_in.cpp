@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -109,12 +110,24 @@ static sf_count_t stream_tell(void* user) {
   return static_cast<Stream*>(user)->at;
 }
 
+// A system error in the words of the other messages.
+static std::string system_error(int error) {
+  if (error == EACCES || error == EPERM) return "permission denied";
+  return std::strerror(error);
+}
+
 // Why a path that libsndfile would not open cannot be read, in plain words.
 static std::string open_failure(const char* path) {
   struct stat st {};
-  if (stat(path, &st) != 0) return std::strerror(errno);
+  if (stat(path, &st) != 0) return system_error(errno);
   if (S_ISDIR(st.st_mode)) return "is a directory";
-  if (st.st_size == 0) return "empty file";
+  // Opened and read here, since libsndfile's own message then names the system error as if
+  // the format were at fault; and a size of 0 is also what files in /proc report.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+  if (!file) return system_error(errno);
+  if (std::fgetc(file.get()) == EOF) {
+    return std::ferror(file.get()) ? system_error(errno) : "empty file";
+  }
   return std::string("not a sound file that can be read (") + sf_strerror(nullptr) + ")";
 }
 
@@ -234,7 +247,11 @@ static std::string read_floats(SNDFILE* file, int channels, int source, Resample
     const int other = source == 0 ? 1 : 0;
     for (sf_count_t i = 0; i < got; ++i) {
       const float* frame = &frames[static_cast<size_t>(i * channels)];
-      mono[static_cast<size_t>(i)] = frame[source];
+      // A NaN is no level: the middle, which the slicer passes over, and not one that
+      // would carry it into the rate converter's filter.
+      const bool nan = std::isnan(frame[source]);
+      facts.nan_samples += nan ? 1 : 0;
+      mono[static_cast<size_t>(i)] = nan ? 0.0f : frame[source];
       facts.peak = std::max(facts.peak, std::abs(to_u8(frame[source]) - 128));
       if (channels > 1)
         facts.other_peak = std::max(facts.other_peak, std::abs(to_u8(frame[other]) - 128));
@@ -272,7 +289,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
   if (streamed) {
     if (!is_stdin) owned.reset(std::fopen(path, "rb"));
     stream.in = is_stdin ? stdin : owned.get();
-    if (!stream.in) return std::strerror(errno);
+    if (!stream.in) return system_error(errno);
     file = sf_open_virtual(&io, SFM_READ, &info, &stream);
     stream_opened(stream);
   } else {
@@ -292,6 +309,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
   facts.channels = info.channels;
   facts.file_frames = 0;
   facts.peak = 0;
+  facts.nan_samples = 0;
   facts.other_peak = info.channels > 1 ? 0 : -1;
   if (info.channels < 1 || info.samplerate < 1) {
     sf_close(file);

@@ -2,6 +2,7 @@
 // Sound files as the slicer wants them: one channel, 8-bit unsigned samples (128 = the
 // middle level), at a chosen rate. libsndfile reads the file, libsamplerate converts.
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,6 +17,7 @@ struct SoundFacts {
   int64_t file_frames = 0;  ///< sample frames read from the file
   int32_t peak = 0;         ///< largest distance from the middle on the analysed channel, of 128
   int32_t other_peak = -1;  ///< the same on the other channel of a stereo file; -1 for mono
+  int64_t nan_samples = 0;  ///< NaN samples on the analysed channel, taken as the middle level
 };
 
 /// Receives the samples in pieces, in order: handed over by `take`, or, where the file
@@ -36,11 +38,12 @@ struct SampleSink {
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
                        SoundFacts& facts);
 
-/// One float sample of full scale -1..1 as an unsigned 8-bit sample, rounded, clipped.
-/// An 8-bit file comes back exactly as it was written.
+/// One float sample of full scale -1..1 as an unsigned 8-bit sample, rounded, clipped;
+/// NaN is the middle level. An 8-bit file comes back exactly as it was written.
 inline uint8_t to_u8(float x) {
+  if (std::isnan(x)) return 128;
   const float v = x * 128.0f + 128.5f;
-  if (!(v > 0.0f)) return 0;  // NaN included
+  if (v <= 0.0f) return 0;
   if (v >= 255.0f) return 255;
   return static_cast<uint8_t>(v);
 }

@@ -87,10 +87,11 @@ void declare(Cli& cli, Options& o) {
   dec24       the low 24 bits in decimal, 8 digits
   wiegand26   {"facility": bits 23..16, "card": bits 15..0})");
   app.add_flag("--stats", o.stats,
-               R"(Write diagnostics for each FILE to standard error: signal level percentiles,
-a histogram of run lengths in samples (8..19 are one half-bit, 20..32 two, others are
-dropped), how many frame tests failed at the header, the Manchester test, a row parity, a
-column parity and the stop bit, and a hint when nothing was read.)");
+               R"(Write diagnostics for each FILE to standard error: how many samples were NaN
+(taken as the middle level), signal level percentiles, a histogram of run lengths in
+samples (8..19 are one half-bit, 20..32 two, others are dropped), how many frame tests
+failed at the header, the Manchester test, a row parity, a column parity and the stop bit,
+and a hint when nothing was read.)");
   cli_choice(cli, "--channel", o.channel, {"left", "right"},
              R"(The channel that carries the tag signal (default: right, as in Tavrel). A
 one-channel file is decoded whatever this says.)");

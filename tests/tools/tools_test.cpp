@@ -26,6 +26,7 @@
 #include "tests/support/console_capture.hpp"
 #include "tests/support/decoding_state.hpp"
 #include "tools/read_report.hpp"
+#include "tools/sound_in.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
@@ -323,6 +324,106 @@ TEST_F(Tools, UnreadableFilesFailWithTheirNameAndTheOthersAreStillDecoded) {
   EXPECT_EQ(run(decode_tool, path("missing.wav")).out, "") << "no log for a file never opened";
 }
 
+// The count after a label in the diagnostics.
+int64_t stat_count(const std::string& stats, const std::string& label) {
+  const size_t at = stats.find(label);
+  if (at == std::string::npos) return -1;
+  return std::stoll(stats.substr(at + label.size()));
+}
+
+// read_sound's message for `file`, in a child process that is not root, so that file
+// permissions apply.
+std::string sound_error(const std::string& file) {
+  int link[2];
+  if (pipe(link) != 0) return "<no pipe>";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(link[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+    SampleSink sink{[](const uint8_t*, int32_t) {}, nullptr, nullptr};
+    static uint8_t room[4096];
+    sink.room = [](int32_t& n) {
+      n = sizeof room;
+      return room;
+    };
+    sink.filled = [](int32_t) {};
+    SoundFacts facts;
+    const std::string message = read_sound(file.c_str(), 1, 48000, false, sink, facts);
+    _exit(write(link[1], message.data(), message.size()) < 0 ? 1 : 0);
+  }
+  close(link[1]);
+  std::string message;
+  char buffer[256];
+  for (ssize_t n; (n = read(link[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
+  close(link[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "<child failed>";
+}
+
+TEST_F(Tools, BadInputIsNamedForWhatItIs) {
+  std::filesystem::permissions(dir, std::filesystem::perms::all);  // reachable when not root
+  gen("locked.wav", "-s 0.1", "8400043916");
+  std::filesystem::permissions(path("locked.wav"), std::filesystem::perms::none);
+  std::ofstream(path("empty.wav")).close();
+  std::ofstream(path("notes.wav")) << "not a recording\n";
+  std::filesystem::create_directory(path("folder.wav"));
+  const struct {
+    std::string file;
+    std::string message;  ///< the start of the message
+  } cases[] = {
+      {path("locked.wav"), "permission denied"},
+      {path("empty.wav"), "empty file"},
+      {path("missing.wav"), "No such file or directory"},
+      {path("folder.wav"), "is a directory"},
+      {path("notes.wav"), "not a sound file that can be read ("},
+      {"/dev/null", "empty stream"},
+      // Endless zero bytes: a stream that holds no sound file, not an empty one.
+      {"/dev/zero", "not a sound stream that can be read ("},
+  };
+  for (const auto& c : cases) {
+    const std::string message = sound_error(c.file);
+    EXPECT_EQ(message.substr(0, c.message.size()), c.message) << c.file << ": " << message;
+  }
+}
+
+TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
+  for (const auto& [x, u8] : {std::pair{NAN, 128},
+                              {INFINITY, 255},
+                              {-INFINITY, 0},
+                              {0.0f, 128},
+                              {1.0f, 255},
+                              {-1.0f, 0},
+                              {-0.5f, 64}}) {
+    EXPECT_EQ(to_u8(x), u8) << x;
+  }
+  // Every 97th sample of the tag's channel NaN, at the program's rate and through the
+  // rate converter.
+  for (const char* rate : {"48000", "44100"}) {
+    gen("clean.wav", std::string("-s 1 --bits float --rate ") + rate, "8400043916");
+    SF_INFO info{};
+    SNDFILE* in = sf_open(path("clean.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(in, nullptr);
+    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(in, samples.data(), info.frames);
+    sf_close(in);
+    int64_t nans = 0;
+    for (size_t i = 1; i < samples.size(); i += 2 * 97, ++nans) samples[i] = NAN;
+    SF_INFO written{0, info.samplerate, info.channels, info.format, 0, 0};
+    SNDFILE* out = sf_open(path("nan.wav").c_str(), SFM_WRITE, &written);
+    ASSERT_NE(out, nullptr);
+    sf_writef_float(out, samples.data(), info.frames);
+    sf_close(out);
+
+    const Result clean = run(decode_tool, "--json " + path("clean.wav"));
+    const Result r = run(decode_tool, "--json --stats " + path("nan.wav"));
+    EXPECT_EQ(r.status, 0) << rate << r.err;
+    EXPECT_EQ(lines(r.out).size(), lines(clean.out).size()) << rate;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << rate;
+    EXPECT_EQ(stat_count(r.err, "NaN samples, taken as the middle level: "), nans) << rate;
+  }
+}
+
 TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
   gen("quiet.wav", "-s 1 --amplitude 0.1", "8400043916");
   Result r = run(decode_tool, path("quiet.wav"));
@@ -499,13 +600,6 @@ TEST_F(Tools, GenStreamsInFlatMemoryAndFailsCleanlyWhenTheDiskIsFull) {
     EXPECT_EQ(r.status, 1) << c.command;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
   }
-}
-
-// The count after a label in the diagnostics.
-int64_t stat_count(const std::string& stats, const std::string& label) {
-  const size_t at = stats.find(label);
-  if (at == std::string::npos) return -1;
-  return std::stoll(stats.substr(at + label.size()));
 }
 
 TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
