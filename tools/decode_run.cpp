@@ -77,6 +77,9 @@ static void feed(Decoding& d) {
   d.fed += n;
   d.filled = 0;
   ++d.stats.blocks;
+  // Between blocks, never inside push_run, which calls the watch once more per long run.
+  if (d.options.watch_until_read && d.stats.checks[static_cast<int>(FrameCheck::ok)] > 0)
+    decode_watch = nullptr;
 }
 
 uint8_t* decoding_room(Decoding& d, int32_t& n) {

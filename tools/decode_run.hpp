@@ -17,11 +17,13 @@ constexpr int32_t invert_auto = -1;  ///< slice every block in both polarities
 constexpr int32_t counted_run = 64;  ///< runs this long and longer share the last bin
 
 struct DecodeOptions {
-  int32_t invert = 0;   ///< 0, 1 or invert_auto
-  bool parity = true;   ///< the row and column parity tests
-  bool watch = false;   ///< time each read and count runs and frame tests
-  bool levels = false;  ///< count samples by value too
-  double rate = 48000;  ///< samples per second reaching the slicer, for read times
+  int32_t invert = 0;             ///< 0, 1 or invert_auto
+  bool parity = true;             ///< the row and column parity tests
+  bool watch = false;             ///< time each read and count runs and frame tests
+  bool watch_until_read = false;  ///< drop the watch at the first read: only the counts of
+                                  ///< a decode that reads nothing are wanted
+  bool levels = false;            ///< count samples by value too
+  double rate = 48000;            ///< samples per second reaching the slicer, for read times
 };
 
 struct DecodeStats {

@@ -155,6 +155,7 @@ Options parse(Cli& cli, int argc, char** argv) {
   o.decode.rate = 48000.0 * 64 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
   o.decode.watch = o.json || o.stats || !cli.quiet;
+  o.decode.watch_until_read = !o.json && !o.stats;
   o.decode.levels = o.stats;
   return o;
 }
