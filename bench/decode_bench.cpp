@@ -19,17 +19,14 @@
 namespace tavrel {
 namespace {
 
-constexpr int32_t block = 12000;
+constexpr int32_t block = block_frames;
 
 const std::vector<uint8_t>& ten_seconds() {
   static const std::vector<uint8_t> samples = [] {
     TagSignal signal;
     signal.options.noise = 0.02;
     signal.options.jitter = 1.0;
-    std::vector<uint8_t> out;
-    append_frames(signal, tag_frame(0x84'0004'3916), 310, out);
-    out.resize(48000 * 10, 128);
-    return out;
+    return tag_seconds(signal, tag_frame(0x84'0004'3916), 10.0);
   }();
   return samples;
 }
@@ -104,7 +101,7 @@ BENCHMARK(BM_SliceAndMatchPlain);
 
 void BM_SliceNoise(benchmark::State& state) {
   // Fast random edges: the matcher runs far more often than on a tag.
-  std::vector<uint8_t> samples(48000 * 10);
+  std::vector<uint8_t> samples(10 * sample_rate);
   uint32_t x = 1;
   for (auto& s : samples) {
     x = x * 1664525u + 1013904223u;

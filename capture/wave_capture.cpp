@@ -31,8 +31,8 @@ void set_format() {
   WAVEFORMATEX& format = wave_capture.format;
   format.wFormatTag = WAVE_FORMAT_PCM;
   format.nChannels = 2;
-  format.nSamplesPerSec = 48000;
-  format.nAvgBytesPerSec = 96000;
+  format.nSamplesPerSec = sample_rate;
+  format.nAvgBytesPerSec = 2 * sample_rate;
   format.nBlockAlign = 2;
   format.wBitsPerSample = 8;
   format.cbSize = 0;

@@ -5,12 +5,14 @@
 
 namespace tavrel {
 
-constexpr int32_t block_frames = 12000;  ///< stereo sample frames per block: 250 ms at 48000/s
+constexpr int32_t sample_rate = 48000;   ///< sample frames per second of the sound input
+constexpr int32_t block_frames = 12000;  ///< stereo sample frames per block
+static_assert(block_frames * 4 == sample_rate, "a block is 250 ms");
 
 /// Allocates the four capture buffers; a failure shows up in open_capture. Worker thread.
 void allocate_buffers();
 
-/// Fills in the capture format: PCM, 2 channels, 8 bits, 48000/s. Worker thread.
+/// Fills in the capture format: PCM, 2 channels, 8 bits, sample_rate. Worker thread.
 void set_format();
 
 /// Opens the default input and starts recording. Returns block_frames, or 0 on failure

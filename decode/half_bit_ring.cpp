@@ -26,10 +26,6 @@ HalfBitRing half_bit_ring;
 std::atomic<int32_t> parity_check{1};
 DecodeWatch* decode_watch = nullptr;
 
-constexpr int32_t min_run = 8;    ///< samples; shorter runs are noise
-constexpr int32_t long_run = 20;  ///< samples; from here a run spans two half-bits
-constexpr int32_t max_run = 32;   ///< samples; longer runs are no tag signal
-
 void reset() {
   half_bit_ring.write_index = 0;
   half_bit_ring.count = 0;

@@ -8,6 +8,11 @@ namespace tavrel {
 
 constexpr int32_t ring_size = 128;  ///< half-bits in one 64-bit frame
 
+// Which runs become half-bits, in samples of the sound input.
+constexpr int32_t min_run = 8;    ///< samples; shorter runs are noise
+constexpr int32_t long_run = 20;  ///< samples; from here a run spans two half-bits
+constexpr int32_t max_run = 32;   ///< samples; longer runs are no tag signal
+
 /// Worker thread only.
 struct HalfBitRing {
   int32_t levels[ring_size];  ///< half-bit levels, 0 or 1
@@ -25,6 +30,7 @@ struct TagNumber {
 };
 
 /// Why a window was or was not taken as a frame, in the order the tests run.
+/// `ok` stays last: frame_check_count counts the results from it.
 enum class FrameCheck : uint8_t {
   too_few,
   header,
@@ -35,7 +41,8 @@ enum class FrameCheck : uint8_t {
   ok,
 };
 
-constexpr int frame_check_count = static_cast<int>(FrameCheck::ok) + 1;  ///< FrameCheck values
+/// The number of FrameCheck results, for tables indexed by them.
+constexpr int frame_check_count = static_cast<int>(FrameCheck::ok) + 1;
 
 /// A window that passed: its 64 bits, first received in bit 63, and the number they carry.
 struct Frame {

@@ -1,5 +1,6 @@
 #include "decode/read_register.hpp"
 
+#include "decode/half_bit_ring.hpp"
 #include "platform/console.hpp"
 
 namespace tavrel {
@@ -23,6 +24,14 @@ void record(int32_t id_high, int32_t id_low) {
   }
   r.last_high.store(id_high, relaxed);
   r.last_low.store(id_low, relaxed);
+}
+
+void decode_restart() {
+  half_bit_ring = HalfBitRing{};
+  parity_check = 1;
+  read_register.last_high = -1;
+  read_register.last_low = -1;
+  read_register.repeat_count = 0;
 }
 
 }  // namespace tavrel

@@ -19,4 +19,9 @@ extern ReadRegister read_register;
 /// console line. Worker thread.
 void record(int32_t id_high, int32_t id_low);
 
+/// Puts the decoding path back as at program start: an empty half-bit ring, the parity
+/// tests on, no read in the register. For tools and tests that decode more than once;
+/// never while the worker decodes.
+void decode_restart();
+
 }  // namespace tavrel

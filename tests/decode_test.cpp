@@ -8,7 +8,6 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
@@ -19,7 +18,7 @@ constexpr int32_t half_run = 12;  // samples: one half-bit
 class Decode : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::reset_decoding();
+    decode_restart();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }
@@ -30,7 +29,7 @@ class Decode : public ::testing::Test {
 };
 
 // The 128 half-bits of a frame, one run each.
-void push_half_bits(uint64_t bits, int from = 0, int to = 128) {
+void push_half_bits(uint64_t bits, int from = 0, int to = ring_size) {
   for (int k = from; k < to; ++k) {
     const int bit = (bits >> (63 - k / 2)) & 1;
     const int level = (k % 2 == 0) ? !bit : bit;  // a 1 bit is (0, 1)
@@ -47,7 +46,14 @@ TEST_F(Decode, RunLengthWindows) {
     int32_t length;
     int32_t half_bits;
   };
-  for (Case c : {Case{7, 0}, {8, 1}, {19, 1}, {20, 2}, {32, 2}, {33, 0}, {0, 0}, {-5, 0}}) {
+  for (Case c : {Case{min_run - 1, 0},
+                 {min_run, 1},
+                 {long_run - 1, 1},
+                 {long_run, 2},
+                 {max_run, 2},
+                 {max_run + 1, 0},
+                 {0, 0},
+                 {-5, 0}}) {
     reset();
     push_run(1, c.length);
     EXPECT_EQ(half_bit_ring.count, c.half_bits) << "run of " << c.length;
@@ -105,9 +111,9 @@ TEST_F(Decode, NeedsFullWindowSinceReset) {
   reset();
   Frame frame{};
   EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::too_few);
-  half_bit_ring.count = 127;
+  half_bit_ring.count = ring_size - 1;
   EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::too_few);
-  half_bit_ring.count = 128;
+  half_bit_ring.count = ring_size;
   EXPECT_EQ(check_frame(half_bit_ring, true, frame), FrameCheck::ok);
 }
 
@@ -183,7 +189,7 @@ TEST_F(Decode, RejectsAnyEqualPair) {
       push_half_bits(bits, 0, 2 * pair);
       push_run(level, half_run);
       push_run(level, half_run);
-      push_half_bits(bits, 2 * pair + 2, 128);
+      push_half_bits(bits, 2 * pair + 2, ring_size);
       EXPECT_EQ(check_frame(half_bit_ring, false, frame), FrameCheck::manchester);
     }
   }
@@ -198,7 +204,7 @@ TEST_F(Decode, LongRunCompletesFrameAndWindowMovesOn) {
   EXPECT_EQ(half_bit_ring.count, 129);
   EXPECT_EQ(log(), "\n9.9");
   // The rest of the next frame completes it once more.
-  push_half_bits(bits, 1, 128);
+  push_half_bits(bits, 1, ring_size);
   EXPECT_EQ(log(), "\n9.9\r9.9 - 0      ");
 }
 

@@ -10,18 +10,17 @@
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
 namespace {
 
-constexpr int32_t block = 12000;  // samples per channel in 250 ms
+constexpr int32_t block = block_frames;
 
 class Signal : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::reset_decoding();
+    decode_restart();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }
@@ -47,10 +46,7 @@ class Signal : public ::testing::Test {
 
 std::vector<uint8_t> tag(uint64_t id40, double seconds, TagSignalOptions options = {}) {
   TagSignal signal{options};
-  std::vector<uint8_t> out;
-  const int frames = static_cast<int>(seconds * sample_rate / (64 * options.bit_samples)) + 1;
-  append_frames(signal, tag_frame(id40), frames, out);
-  return out;
+  return tag_seconds(signal, tag_frame(id40), seconds);
 }
 
 TEST_F(Signal, ReadsSeveralTagsInBothPolarities) {
@@ -75,9 +71,9 @@ TEST_F(Signal, ReadsSeveralTagsInBothPolarities) {
 
 TEST_F(Signal, AmplitudeMustCrossThresholds) {
   TagSignalOptions options;
-  options.amplitude = 23.0 / 128;
+  options.amplitude = (high_threshold + 1) / 128.0;
   EXPECT_GE(reads(decode(tag(0x12'3456'789A, 0.25, options))), 4);
-  options.amplitude = 21.0 / 128;
+  options.amplitude = (high_threshold - 1) / 128.0;
   EXPECT_EQ(decode(tag(0x12'3456'789A, 0.25, options)), "");
 }
 

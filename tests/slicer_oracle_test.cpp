@@ -7,10 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
+#include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "platform/console.hpp"
-#include "tests/support/decoding_state.hpp"
 #include "tests/support/plain_decoder.hpp"
 #include "tools/tag_signal.hpp"
 
@@ -73,7 +74,7 @@ std::vector<uint8_t> signal(Kind kind, size_t n, uint32_t seed) {
 class SlicerOracle : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::reset_decoding();
+    decode_restart();
     sink = std::tmpfile();
     console_stream = sink;
     watch = {on_run, on_check, &seen};

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "capture/wave_capture.hpp"
 #include "frontend/level_slicer.hpp"
 #include "tests/fakes/ring_fake.hpp"
 
@@ -30,7 +31,7 @@ std::vector<uint8_t> wave(std::initializer_list<std::pair<int, int>> parts) {
 const Call reset_call{-1, 0};
 
 TEST(Slicer, MiddleLevelGivesNoRuns) {
-  EXPECT_EQ(slice(std::vector<uint8_t>(12000, 128)), std::vector<Call>{reset_call});
+  EXPECT_EQ(slice(std::vector<uint8_t>(block_frames, 128)), std::vector<Call>{reset_call});
 }
 
 TEST(Slicer, SquareWaveRunLengths) {
@@ -60,9 +61,11 @@ TEST(Slicer, InvertSwapsLevelsOnly) {
 }
 
 TEST(Slicer, ThresholdsAndDeadBand) {
-  // -21 and 21 continue the run in progress; -22 ends a high run, 22 ends a low run.
-  const auto samples =
-      wave({{-40, 3}, {40, 10}, {-21, 4}, {-22, 10}, {21, 3}, {22, 10}, {-22, 1}, {0, 2}});
+  // Just inside the band continues the run in progress; a threshold itself ends it.
+  constexpr int low = low_threshold;
+  constexpr int high = high_threshold;
+  const auto samples = wave(
+      {{-40, 3}, {40, 10}, {low + 1, 4}, {low, 10}, {high - 1, 3}, {high, 10}, {low, 1}, {0, 2}});
   EXPECT_EQ(slice(samples), (std::vector<Call>{reset_call, {1, 14}, {0, 13}, {1, 9}}));
 }
 

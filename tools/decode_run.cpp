@@ -27,7 +27,7 @@ static void watch_check(void* context, FrameCheck result, const Frame& frame) {
   if (result != FrameCheck::ok) return;
   if (!d.on_read) return;
   // The first half-bit of a long run ends halfway through it.
-  const bool first_of_two = d.run_halves == 1 && d.run_length >= 20;
+  const bool first_of_two = d.run_halves == 1 && d.run_length >= long_run;
   const int64_t end = d.run_start + (first_of_two ? d.run_length / 2 : d.run_length);
   Read read{static_cast<double>(end) / d.options.rate, frame,
             read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted};
@@ -40,9 +40,7 @@ void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.buffers.carry = 0;
   d.filled = 0;
   d.fed = 0;
-  read_register.last_high = -1;
-  read_register.last_low = -1;
-  read_register.repeat_count = 0;
+  decode_restart();
   parity_check = options.parity ? 1 : 0;
   d.watch = {watch_run, watch_check, &d};
   decode_watch = options.watch ? &d.watch : nullptr;

@@ -23,7 +23,7 @@ struct DecodeOptions {
   bool watch_until_read = false;  ///< drop the watch at the first read: only the counts of
                                   ///< a decode that reads nothing are wanted
   bool levels = false;            ///< count samples by value too
-  double rate = 48000;            ///< samples per second reaching the slicer, for read times
+  double rate = sample_rate;      ///< samples per second reaching the slicer, for read times
 };
 
 struct DecodeStats {

@@ -56,7 +56,8 @@ static double percent(int64_t part, int64_t whole) {
 }
 
 static void write_levels(std::FILE* out, const DecodeStats& stats) {
-  std::fprintf(out, "signal level, signed (128 subtracted), thresholds at -22 and 22:\n ");
+  std::fprintf(out, "signal level, signed (128 subtracted), thresholds at %d and %d:\n ",
+               low_threshold, high_threshold);
   static constexpr struct {
     const char* name;
     double share;
@@ -67,17 +68,17 @@ static void write_levels(std::FILE* out, const DecodeStats& stats) {
   int64_t low = 0;
   int64_t high = 0;
   for (int v = 0; v < 256; ++v) {
-    if (v - 128 <= -22) low += stats.levels[v];
-    if (v - 128 >= 22) high += stats.levels[v];
+    if (v - 128 <= low_threshold) low += stats.levels[v];
+    if (v - 128 >= high_threshold) high += stats.levels[v];
   }
-  std::fprintf(out, "\n  at or below -22: %.1f%%, at or above 22: %.1f%%, between: %.1f%%\n",
-               percent(low, stats.samples), percent(high, stats.samples),
-               percent(stats.samples - low - high, stats.samples));
+  std::fprintf(out, "\n  at or below %d: %.1f%%, at or above %d: %.1f%%, between: %.1f%%\n",
+               low_threshold, percent(low, stats.samples), high_threshold,
+               percent(high, stats.samples), percent(stats.samples - low - high, stats.samples));
 }
 
 struct RunTotals {
   int64_t all, one, two, short_ones, long_ones;
-  int64_t half;  ///< 4..7 samples: a half-bit of an RF/32 tag at 48000/s
+  int64_t half;  ///< runs half as long as one half-bit: a half-bit of an RF/32 tag
 };
 
 static RunTotals run_totals(const DecodeStats& stats) {
@@ -85,43 +86,45 @@ static RunTotals run_totals(const DecodeStats& stats) {
   for (int n = 0; n <= counted_run; ++n) {
     const int64_t count = stats.runs[0][n] + stats.runs[1][n];
     t.all += count;
-    if (n < 8)
+    if (n < min_run)
       t.short_ones += count;
-    else if (n <= 19)
+    else if (n < long_run)
       t.one += count;
-    else if (n <= 32)
+    else if (n <= max_run)
       t.two += count;
     else
       t.long_ones += count;
-    if (n >= 4 && n <= 7) t.half += count;
+    if (n >= min_run / 2 && n < min_run) t.half += count;
   }
   return t;
 }
 
 static RunTotals write_runs(std::FILE* out, const DecodeStats& stats) {
   std::fprintf(out,
-               "run lengths in samples (8..19: one half-bit, 20..32: two, others dropped):\n"
-               "  length      high       low\n");
+               "run lengths in samples (%d..%d: one half-bit, %d..%d: two, others dropped):\n"
+               "  length      high       low\n",
+               min_run, long_run - 1, long_run, max_run);
   for (int n = 0; n <= counted_run; ++n) {
     const int64_t count = stats.runs[0][n] + stats.runs[1][n];
     if (count == 0) continue;
-    const char* use = n < 8     ? "dropped, short"
-                      : n <= 19 ? "one half-bit"
-                      : n <= 32 ? "two half-bits"
-                                : "dropped, long";
+    const char* use = n < min_run    ? "dropped, short"
+                      : n < long_run ? "one half-bit"
+                      : n <= max_run ? "two half-bits"
+                                     : "dropped, long";
     std::fprintf(out, "  %6d%c%9" PRId64 " %9" PRId64 "   %s\n", n, n == counted_run ? '+' : ' ',
                  stats.runs[1][n], stats.runs[0][n], use);
   }
   const RunTotals t = run_totals(stats);
   std::fprintf(out,
                "  runs: %" PRId64 ", one half-bit: %" PRId64 ", two half-bits: %" PRId64
-               ", dropped as shorter than 8: %" PRId64 ", dropped as longer than 32: %" PRId64 "\n",
-               t.all, t.one, t.two, t.short_ones, t.long_ones);
+               ", dropped as shorter than %d: %" PRId64 ", dropped as longer than %d: %" PRId64
+               "\n",
+               t.all, t.one, t.two, min_run, t.short_ones, max_run, t.long_ones);
   return t;
 }
 
 static void write_checks(std::FILE* out, const DecodeStats& stats) {
-  static constexpr const char* names[] = {"fewer than 128 half-bits since the block began",
+  static constexpr const char* names[] = {"fewer than %d half-bits since the block began",
                                           "failed the header (nine 1 bits)",
                                           "failed the Manchester test (equal pair)",
                                           "failed a row parity",
@@ -130,28 +133,33 @@ static void write_checks(std::FILE* out, const DecodeStats& stats) {
                                           "passed: read"};
   static_assert(std::size(names) == frame_check_count);
   std::fprintf(out, "frame tests, one after every stored half-bit:\n");
-  for (int c = 0; c < frame_check_count; ++c)
-    std::fprintf(out, "  %-48s %10" PRId64 "\n", names[c], stats.checks[c]);
+  for (int c = 0; c < frame_check_count; ++c) {
+    char name[64];
+    std::snprintf(name, sizeof name, names[c], ring_size);
+    std::fprintf(out, "  %-48s %10" PRId64 "\n", name, stats.checks[c]);
+  }
 }
 
 // A short guess at what to change, from the most telling count.
-static const char* hint(const DecodeStats& stats, const RunTotals& runs) {
+static std::string hint(const DecodeStats& stats, const RunTotals& runs) {
   const auto check = [&](FrameCheck c) { return stats.checks[static_cast<int>(c)]; };
   if (stats.samples == 0) return "the file holds no samples";
-  if (check(FrameCheck::ok) > 0) return nullptr;
+  if (check(FrameCheck::ok) > 0) return "";
   if (runs.all == 0) {
     int64_t low = 0;
     for (int v = 0; v <= 128 + low_threshold; ++v) low += stats.levels[v];
-    return low == 0 ? "the signal never reaches the low threshold (-22): raise the input "
-                      "level, look for a DC offset, or try --channel"
-                    : "the signal never reaches the high threshold (22): raise the input "
-                      "level, look for a DC offset, or try --channel";
+    return (low == 0
+                ? "the signal never reaches the low threshold (" + std::to_string(low_threshold)
+                : "the signal never reaches the high threshold (" +
+                      std::to_string(high_threshold)) +
+           "): raise the input level, look for a DC offset, or try --channel";
   }
   if (runs.short_ones * 2 > runs.all)
-    return "most runs are shorter than 8 samples: noise, or a tag sending faster than RF/64 "
-           "(try --clock 32 or --clock 16)";
+    return "most runs are shorter than " + std::to_string(min_run) +
+           " samples: noise, or a tag sending faster than RF/64 (try --clock 32 or --clock 16)";
   if (runs.long_ones * 2 > runs.all)
-    return "most runs are longer than 32 samples: no tag signal, or one slower than RF/64";
+    return "most runs are longer than " + std::to_string(max_run) +
+           " samples: no tag signal, or one slower than RF/64";
   if (check(FrameCheck::row_parity) + check(FrameCheck::column_parity) > 0)
     return "frames fail the parity tests: try --invert (or --invert=auto)";
   if (check(FrameCheck::manchester) > 0)
@@ -175,7 +183,8 @@ void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
   if (stats.samples > 0) write_levels(out, stats);
   const RunTotals runs = write_runs(out, stats);
   write_checks(out, stats);
-  if (const char* text = hint(stats, runs)) std::fprintf(out, "hint: %s\n", text);
+  if (const std::string text = hint(stats, runs); !text.empty())
+    std::fprintf(out, "hint: %s\n", text.c_str());
 }
 
 void stats_add(DecodeStats& total, const DecodeStats& s) {

@@ -17,10 +17,12 @@
 #include <memory>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
+
 namespace tavrel {
 
-constexpr int64_t chunk_frames = 12000;   ///< sample frames read and converted at once
-constexpr int64_t read_frames = 1 << 15;  ///< sample frames read at once on the fast way
+constexpr int64_t chunk_frames = block_frames;  ///< sample frames read and converted at once
+constexpr int64_t read_frames = 1 << 15;        ///< sample frames read at once on the fast way
 
 /// A stream's length as libsndfile is told it: unknown, as for its own pipes.
 constexpr sf_count_t stream_length = INT64_MAX;
@@ -274,7 +276,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
     // Headerless: as Tavrel records, interleaved left and right.
     info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_U8;
     info.channels = 2;
-    info.samplerate = 48000;
+    info.samplerate = sample_rate;
   }
   // Pipes and terminals, "-" for standard input, go through the stream; files are opened
   // by libsndfile itself, which may seek in them as it likes.

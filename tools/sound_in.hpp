@@ -32,7 +32,7 @@ struct SampleSink {
 
 /// Reads channel `channel` (0 left, 1 right; a one-channel file gives its only channel)
 /// of the sound file at `path`, converted to `rate` samples/s, and hands it to `take`.
-/// A `raw` file has no header and holds 8-bit unsigned stereo at 48000/s, as captured.
+/// A `raw` file has no header and holds 8-bit unsigned stereo at sample_rate, as captured.
 /// Returns "" or a message saying what went wrong; a truncated file has its samples
 /// handed over before the message is returned.
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,

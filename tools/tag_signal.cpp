@@ -67,8 +67,21 @@ bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalS
   return true;
 }
 
+int64_t seconds_to_samples(double seconds, int32_t rate) {
+  return std::llround(seconds * rate);
+}
+
+std::vector<uint8_t> tag_seconds(TagSignal& signal, uint64_t bits, double seconds) {
+  std::vector<uint8_t> out;
+  render_tag(signal, bits, seconds_to_samples(seconds), [&](const uint8_t* samples, int32_t n) {
+    out.insert(out.end(), samples, samples + n);
+    return true;
+  });
+  return out;
+}
+
 bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink) {
-  constexpr int64_t block = 12000;  // samples handed over at once
+  constexpr int64_t block = block_frames;  // samples handed over at once
   std::vector<uint8_t> out;
   for (int64_t left = samples; left > 0; left -= block) {
     out.clear();

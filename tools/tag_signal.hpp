@@ -7,10 +7,12 @@
 #include <random>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
+
 namespace tavrel {
 
-constexpr double sample_rate = 48000.0;                     ///< samples per second
-constexpr double default_bit_samples = 48000.0 / 1953.125;  ///< RF/64 at 125 kHz: 24.576
+/// Samples per bit of an RF/64 tag (125 kHz / 64) at the sound input's rate: 24.576.
+constexpr double default_bit_samples = sample_rate / 1953.125;
 
 /// The 64 frame bits for a 40-bit tag ID (first sent in bit 63), parities filled in.
 uint64_t tag_frame(uint64_t id40);
@@ -51,6 +53,13 @@ using SignalSink = std::function<bool(const uint8_t* samples, int32_t n)>;
 /// `sink` one frame at a time, so memory stays that of one frame whatever the length.
 /// Returns false when the sink stopped it.
 bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink);
+
+/// The samples in `seconds` at `rate` samples per second, rounded to the nearest.
+int64_t seconds_to_samples(double seconds, int32_t rate = sample_rate);
+
+/// `bits` sent over and over for `seconds` at the sound input's rate (render_tag into
+/// memory), from where the signal stands: the tag signal for tests, benches and feeders.
+std::vector<uint8_t> tag_seconds(TagSignal& signal, uint64_t bits, double seconds);
 
 /// `samples` samples of the middle level, with the signal's noise and offset, handed to
 /// `sink` in blocks. Returns false when the sink stopped it.

@@ -152,7 +152,7 @@ Options parse(Cli& cli, int argc, char** argv) {
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
   if (o.files.empty()) cli_usage_error(cli, "no FILE given");
   o.decode.invert = o.invert == "auto" ? invert_auto : o.invert == "on" ? 1 : 0;
-  o.decode.rate = 48000.0 * 64 / std::stoi(o.clock);
+  o.decode.rate = sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
   o.decode.watch = o.json || o.stats || !cli.quiet;
   o.decode.watch_until_read = !o.json && !o.stats;

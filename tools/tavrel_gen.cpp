@@ -51,8 +51,8 @@ struct Options {
   std::string output;
   double seconds = 2.0;
   double gap = 0.5;
-  double rate_given = 48000;
-  int rate = 48000;  ///< samples per second
+  double rate_given = sample_rate;
+  int rate = sample_rate;  ///< samples per second
   std::string bits = "8";
   bool mono = false;
   std::string channel = "right";
@@ -167,7 +167,7 @@ int file_format(const Options& o) {
 
 // The signal channel, streamed: for each tag its gap of silence, then the tag.
 bool render(const Options& o, const SignalSink& sink) {
-  const auto samples = [&](double seconds) { return std::llround(seconds * o.rate); };
+  const auto samples = [&](double seconds) { return seconds_to_samples(seconds, o.rate); };
   for (size_t k = 0; k < o.ids.size(); ++k) {
     TagSignal signal{o.signal};
     signal.random.seed(o.seed + static_cast<unsigned>(k));

@@ -71,7 +71,7 @@ class Capture : public ::testing::Test {
 };
 
 TEST_F(Capture, OpensDefaultInputWithFourPreparedBlocksQueued) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   EXPECT_EQ(fake_wavein.log, opened_log);
   EXPECT_EQ(fake_wavein.device_id, WAVE_MAPPER);
   EXPECT_EQ(fake_wavein.flags, static_cast<DWORD>(CALLBACK_FUNCTION));
@@ -79,8 +79,8 @@ TEST_F(Capture, OpensDefaultInputWithFourPreparedBlocksQueued) {
   const WAVEFORMATEX& f = fake_wavein.format;
   EXPECT_EQ(f.wFormatTag, WAVE_FORMAT_PCM);
   EXPECT_EQ(f.nChannels, 2);
-  EXPECT_EQ(f.nSamplesPerSec, 48000u);
-  EXPECT_EQ(f.nAvgBytesPerSec, 96000u);
+  EXPECT_EQ(f.nSamplesPerSec, static_cast<DWORD>(sample_rate));
+  EXPECT_EQ(f.nAvgBytesPerSec, static_cast<DWORD>(2 * sample_rate));
   EXPECT_EQ(f.nBlockAlign, 2);
   EXPECT_EQ(f.wBitsPerSample, 8);
   EXPECT_EQ(f.cbSize, 0);
@@ -89,7 +89,7 @@ TEST_F(Capture, OpensDefaultInputWithFourPreparedBlocksQueued) {
     const WAVEHDR* h = fake_wavein.queue[i];
     EXPECT_EQ(h, &wave_capture.headers[i]);
     EXPECT_EQ(reinterpret_cast<uint8_t*>(h->lpData), wave_capture.buffers[i]);
-    EXPECT_EQ(h->dwBufferLength, 24000u);
+    EXPECT_EQ(h->dwBufferLength, static_cast<DWORD>(device_block_bytes));
     EXPECT_EQ(h->dwUser, 0u);
     EXPECT_EQ(h->dwLoops, 0u);
   }
@@ -101,7 +101,7 @@ TEST_F(Capture, OpensDefaultInputWithFourPreparedBlocksQueued) {
   // The event outlives the device: a second opening reuses it.
   const int creates = fake_event.creates;
   release_buffers();
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   EXPECT_EQ(fake_event.creates, creates);
 }
 
@@ -166,25 +166,26 @@ TEST_F(Capture, PrepareOrAddFailureEndsOpenWithItsMessage) {
 }
 
 TEST_F(Capture, FirstBlockGoesToHalfOneThenHalvesAlternate) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   ASSERT_TRUE(test::fake_wavein_complete(10));
   EXPECT_EQ(wave_capture.current_half.load(), 1);
   EXPECT_EQ(wave_capture.halves[1][0], 10);
   EXPECT_EQ(test::fake_wavein_queued(), 4) << "the buffer goes straight back";
   EXPECT_EQ(fake_wavein.queue.back(), &wave_capture.headers[0]);
-  ASSERT_EQ(read_block(left.data(), right.data()), 12000);
+  ASSERT_EQ(read_block(left.data(), right.data()), block_frames);
   EXPECT_TRUE(block_is(10));
 
-  // Only the bytes recorded were filled in this one; all 24000 are copied all the same.
+  // Only the bytes recorded were filled in this one; all device_block_bytes are copied all the
+  // same.
   ASSERT_TRUE(test::fake_wavein_complete(200, 100));
   EXPECT_EQ(wave_capture.current_half.load(), 0);
-  ASSERT_EQ(read_block(left.data(), right.data()), 12000);
+  ASSERT_EQ(read_block(left.data(), right.data()), block_frames);
   EXPECT_TRUE(block_is(200));
   EXPECT_EQ(log(), "");
 }
 
 TEST_F(Capture, MessagesOtherThanDataNeitherCopyNorSignal) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   const std::string before = fake_wavein.log;
   test::fake_wavein_send(WIM_CLOSE, &wave_capture.headers[0]);
   test::fake_wavein_send(WIM_OPEN, &wave_capture.headers[0]);
@@ -194,7 +195,7 @@ TEST_F(Capture, MessagesOtherThanDataNeitherCopyNorSignal) {
 }
 
 TEST_F(Capture, ReadGivesUpAfterTheEleventhTimeoutAndCountsAfresh) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   EXPECT_EQ(read_block(left.data(), right.data()), 0);
   EXPECT_EQ(log(), repeat("Wait timeout!\n", 11));
   EXPECT_EQ(fake_event.waits, 11);
@@ -203,7 +204,7 @@ TEST_F(Capture, ReadGivesUpAfterTheEleventhTimeoutAndCountsAfresh) {
   // Ten timeouts, then the block on the eleventh wait.
   ASSERT_TRUE(test::fake_wavein_complete(7));
   fake_event.timeouts_ahead = 10;
-  EXPECT_EQ(read_block(left.data(), right.data()), 12000);
+  EXPECT_EQ(read_block(left.data(), right.data()), block_frames);
   EXPECT_TRUE(block_is(7));
   EXPECT_EQ(log(), repeat("Wait timeout!\n", 21));
 }
@@ -212,14 +213,14 @@ TEST_F(Capture, FailedWaitsCountTowardsTheLimitWithoutText) {
   // Without the event every wait fails at once; the read still ends.
   wave_capture.event = nullptr;
   fake_event.fail_create = true;
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   EXPECT_EQ(read_block(left.data(), right.data()), 0);
   EXPECT_EQ(fake_event.waits, 11);
   EXPECT_EQ(log(), "");
   release_buffers();
 
   fake_event.fail_create = false;
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   fake_event.failures_ahead = 5;
   EXPECT_EQ(read_block(left.data(), right.data()), 0);
   EXPECT_EQ(fake_event.waits, 22);
@@ -227,7 +228,7 @@ TEST_F(Capture, FailedWaitsCountTowardsTheLimitWithoutText) {
 }
 
 TEST_F(Capture, StopReportsEachFailingStepAndTakesTheNext) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   test::fake_wavein_fail(WaveCall::stop, MMSYSERR_INVALHANDLE);
   test::fake_wavein_fail(WaveCall::reset, MMSYSERR_NODRIVER);
   test::fake_wavein_fail(WaveCall::close, MMSYSERR_NOMEM);
@@ -247,7 +248,7 @@ TEST_F(Capture, StopReportsEachFailingStepAndTakesTheNext) {
 }
 
 TEST_F(Capture, ReleaseKeepsBuffersTheDeviceMayStillFill) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   test::fake_wavein_fail(WaveCall::reset, WAVERR_STILLPLAYING, 0, 100);
   test::fake_wavein_fail(WaveCall::close, WAVERR_STILLPLAYING, 0, 100);
   release_buffers();
@@ -259,17 +260,18 @@ TEST_F(Capture, ReleaseKeepsBuffersTheDeviceMayStillFill) {
 }
 
 TEST_F(Capture, BuffersReturnedByTheStopAreNeitherCopiedNorRequeuedButSignal) {
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   ASSERT_TRUE(test::fake_wavein_complete(1));
-  ASSERT_EQ(read_block(left.data(), right.data()), 12000);
-  const std::vector<uint8_t> half_before(wave_capture.halves[1], wave_capture.halves[1] + 24000);
+  ASSERT_EQ(read_block(left.data(), right.data()), block_frames);
+  const std::vector<uint8_t> half_before(wave_capture.halves[1],
+                                         wave_capture.halves[1] + device_block_bytes);
   const std::string before = fake_wavein.log;
 
   release_buffers();  // stops first, since still recording
   EXPECT_EQ(calls_after(before), "stop reset close ");
   EXPECT_EQ(fake_event.sets, 1 + 4);
   EXPECT_EQ(wave_capture.current_half.load(), 1);
-  EXPECT_EQ(std::memcmp(half_before.data(), wave_capture.halves[1], 24000), 0);
+  EXPECT_EQ(std::memcmp(half_before.data(), wave_capture.halves[1], device_block_bytes), 0);
   EXPECT_EQ(read_block(left.data(), right.data()), 0);
   EXPECT_EQ(log(), "");
 }
@@ -279,7 +281,7 @@ TEST_F(Capture, BufferThatCannotBeRequeuedLeavesCirculation) {
     MMRESULT code;
     const char* message;
   };
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   int32_t queued = 4;
   uint8_t seed = 0;
   for (Case c : {Case{5, "Specified device handle is invalid."},
@@ -291,7 +293,7 @@ TEST_F(Capture, BufferThatCannotBeRequeuedLeavesCirculation) {
     ASSERT_TRUE(test::fake_wavein_complete(++seed));
     EXPECT_EQ(log().substr(before.size()), c.message);
     EXPECT_EQ(test::fake_wavein_queued(), --queued);
-    ASSERT_EQ(read_block(left.data(), right.data()), 12000) << "the block itself arrives";
+    ASSERT_EQ(read_block(left.data(), right.data()), block_frames) << "the block itself arrives";
     EXPECT_TRUE(block_is(seed));
   }
   // With none left, reads time out.
@@ -302,7 +304,7 @@ TEST_F(Capture, BufferThatCannotBeRequeuedLeavesCirculation) {
 
   // Codes outside the table: no text.
   release_buffers();
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   test::fake_wavein_fail(WaveCall::add, MMSYSERR_INVALPARAM);
   const std::string after = log();
   ASSERT_TRUE(test::fake_wavein_complete(9));
@@ -314,7 +316,7 @@ TEST_F(Capture, BufferThatCannotBeRequeuedLeavesCirculation) {
 // as at 250 ms spacing; under ThreadSanitizer this checks the hand-over.
 TEST_F(Capture, BlocksFromTheDriverThreadArriveWhole) {
   fake_event.blocking = true;
-  ASSERT_EQ(start(), 12000);
+  ASSERT_EQ(start(), block_frames);
   constexpr int blocks = 40;
   std::atomic<int> taken{0};
   std::thread driver([&] {
@@ -328,7 +330,8 @@ TEST_F(Capture, BlocksFromTheDriverThreadArriveWhole) {
   });
   int whole = 0;
   for (int k = 0; k < blocks; ++k) {
-    if (read_block(left.data(), right.data()) == 12000 && block_is(static_cast<uint8_t>(3 * k))) {
+    if (read_block(left.data(), right.data()) == block_frames &&
+        block_is(static_cast<uint8_t>(3 * k))) {
       ++whole;
     }
     taken.store(k + 1, std::memory_order_release);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
 #include "platform/wavein.hpp"
 
 namespace tavrel {
@@ -43,7 +44,7 @@ bool await_messages(size_t count) {
 }
 
 WAVEFORMATEX stereo_u8() {
-  return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 48000, 96000, 2, 8, 0};
+  return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, sample_rate, 2 * sample_rate, 2, 8, 0};
 }
 
 const DWORD_PTR callback = reinterpret_cast<DWORD_PTR>(static_cast<WaveInProc>(remember));

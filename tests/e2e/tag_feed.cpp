@@ -1,12 +1,12 @@
 // Feeds a sound server's pipe source in real time, as a reader front end would feed the
-// line input: interleaved 8-bit stereo at 48000 frames/s, the tag signal on the right.
+// line input: interleaved 8-bit stereo at sample_rate frames/s, the tag signal on the right.
 //
 //   tag_feed [--stop] FIFO STEP...
 //     silence:SECONDS            middle level on both channels
 //     tag:HEX10:SECONDS[:FLAG]   a tag repeating; FLAG invert (upside down) or badrow
 //                                (row 0's parity bit flipped in every frame)
 //     pattern:SECONDS            left = frame number & 255, right = its complement
-//     file:PATH                  a recording as captured: headerless 8-bit stereo, 48000/s
+//     file:PATH                  a recording as captured: headerless 8-bit stereo, at sample_rate
 //
 // After the last step it keeps writing silence until killed, so that capture never
 // starves; with --stop it stops writing instead. Each step's start time goes to stderr.
@@ -41,7 +41,7 @@ void write_paced(Feed& feed, const std::vector<uint8_t>& stereo) {
   for (size_t at = 0; at < stereo.size(); at += 2 * chunk_frames) {
     const size_t bytes = std::min<size_t>(2 * chunk_frames, stereo.size() - at);
     std::this_thread::sleep_until(feed.start +
-                                  std::chrono::microseconds(feed.frames * 1000000 / 48000));
+                                  std::chrono::microseconds(feed.frames * 1000000 / sample_rate));
     if (std::fwrite(stereo.data() + at, 1, bytes, feed.out) != bytes) std::exit(1);
     std::fflush(feed.out);
     feed.frames += static_cast<int64_t>(bytes / 2);
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     const std::string& kind = p[0];
     int64_t samples = 0;
     if (kind == "silence" && p.size() == 2) {
-      samples = static_cast<int64_t>(seconds * 48000);
+      samples = seconds_to_samples(seconds);
       right.assign(static_cast<size_t>(samples), 128);
     } else if (kind == "tag" && (p.size() == 3 || p.size() == 4)) {
       const std::string flag = p.size() == 4 ? p[3] : "";
@@ -96,8 +96,7 @@ int main(int argc, char** argv) {
       if (flag == "badrow") bits ^= frame_bit(13);
       signal.written = 0;
       signal.time = 0;
-      const int frames = static_cast<int>(secs * sample_rate / (64 * signal.options.bit_samples));
-      append_frames(signal, bits, frames, right);
+      right = tag_seconds(signal, bits, secs);
     } else if (kind == "file" && p.size() == 2) {
       std::FILE* in = std::fopen(p[1].c_str(), "rb");
       if (!in) {
@@ -111,23 +110,23 @@ int main(int argc, char** argv) {
       }
       std::fclose(in);
       stereo.resize(stereo.size() & ~size_t{1});
-      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
       write_paced(feed, stereo);
       continue;
     } else if (kind == "pattern" && p.size() == 2) {
-      samples = static_cast<int64_t>(seconds * 48000);
+      samples = seconds_to_samples(seconds);
       std::vector<uint8_t> stereo(static_cast<size_t>(2 * samples));
       for (int64_t i = 0; i < samples; ++i, ++feed.pattern) {
         stereo[2 * i] = static_cast<uint8_t>(feed.pattern & 0xFF);
         stereo[2 * i + 1] = static_cast<uint8_t>(~feed.pattern & 0xFF);
       }
-      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
       write_paced(feed, stereo);
       continue;
     } else {
       usage();
     }
-    std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / 48000, argv[arg]);
+    std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
     write_paced(feed, to_stereo(right));
   }
   if (stop) return 0;

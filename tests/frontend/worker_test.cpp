@@ -24,7 +24,6 @@
 #include "platform/console.hpp"
 #include "tests/fakes/worker_parts_fake.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tests/support/decoding_state.hpp"
 #include "tools/tag_signal.hpp"
 
 namespace tavrel {
@@ -41,7 +40,7 @@ class Worker : public ::testing::Test {
     worker_parts.calls.clear();
     run_flag = 1;
     worker_done = 0;
-    test::reset_decoding();
+    decode_restart();
     test::console_capture_start(console);
   }
   void TearDown() override { test::console_capture_stop(console); }
@@ -53,10 +52,7 @@ class Worker : public ::testing::Test {
 std::vector<uint8_t> tag_blocks(uint64_t id40, int blocks, bool invert = false) {
   TagSignal signal;
   signal.options.invert = invert;
-  std::vector<uint8_t> out;
-  append_frames(signal, tag_frame(id40), blocks * 8, out);
-  out.resize(static_cast<size_t>(blocks) * block_frames);
-  return out;
+  return tag_seconds(signal, tag_frame(id40), blocks * block_frames / double(sample_rate));
 }
 
 Block block_of(const std::vector<uint8_t>& samples, int index, int32_t invert = 0) {
@@ -126,7 +122,7 @@ TEST_F(Pass, LaterBlockSlicesCarryPlusNewSamples) {
   b.carry = carry_samples;
   fill(0, carry_samples + block_frames);
   slice_pass(b, block_frames, 0);
-  // All 12000 sliced, 100 behind them carried.
+  // The whole block sliced, the carry behind it held back.
   EXPECT_EQ(b.right[block_frames - 1], static_cast<uint8_t>(original[block_frames - 1] - 128));
   for (int j = 0; j < carry_samples; ++j) EXPECT_EQ(b.right[j], original[block_frames + j]);
 }

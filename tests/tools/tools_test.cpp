@@ -21,10 +21,10 @@
 
 #include "capture/wave_capture.hpp"
 #include "decode/read_register.hpp"
+#include "frontend/level_slicer.hpp"
 #include "frontend/slice_pass.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tests/support/decoding_state.hpp"
 #include "tools/read_report.hpp"
 #include "tools/sound_in.hpp"
 #include "tools/tag_signal.hpp"
@@ -120,14 +120,14 @@ TEST_F(Tools, ConsoleLogIsByteForByteWhatTheWorkerLoopWrites) {
   append_frames(signal, tag_frame(0x01'FFFF'0000), 40, right);
   append_silence(signal, 777, right);
   const std::vector<uint8_t> stereo = to_stereo(right);
-  SF_INFO info{48000, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0, 0};
+  SF_INFO info{sample_rate, sample_rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0, 0};
   SNDFILE* file = sf_open(path("two.wav").c_str(), SFM_WRITE, &info);
   ASSERT_NE(file, nullptr);
   sf_write_raw(file, stereo.data(), static_cast<sf_count_t>(stereo.size()));
   sf_close(file);
 
-  // The worker's loop over the same samples, blocks of 12000 and the last one short.
-  test::reset_decoding();
+  // The worker's loop over the same samples, whole blocks and the last one short.
+  decode_restart();
   test::ConsoleCapture console;
   test::console_capture_start(console);
   const auto buffers = std::make_unique<ChannelBuffers>();
@@ -505,9 +505,9 @@ TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
   struct Case {
     const char* gen_args;
     const char* decode_args;
-    const char* hint;  ///< after "tavrel-decode: no tag read: "; "" for no line
+    std::string hint;  ///< after "tavrel-decode: no tag read: "; "" for no line
   };
-  for (const Case c : {
+  for (const Case& c : {
            Case{"--channel left", "",
                 "the right channel stays between the thresholds and the left one carries a "
                 "signal: try --channel left"},
@@ -518,13 +518,15 @@ TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
            {"", "--invert", "frames fail the parity tests: try without --invert"},
            {"--clock 32", "", "most runs are half as long as an RF/64 tag's: try --clock 32"},
            {"--amplitude 0.1 --mono", "",
-            "the signal never reaches the thresholds (-22 and 22 of 128): raise the input level"},
+            "the signal never reaches the thresholds (" + std::to_string(low_threshold) + " and " +
+                std::to_string(high_threshold) + " of 128): raise the input level"},
            {"--invert", "-q", ""},
        }) {
     gen("case.wav", std::string("-s 1 ") + c.gen_args, "8400043916");
     const Result r = run(decode_tool, std::string(c.decode_args) + " " + path("case.wav"));
     EXPECT_EQ(r.status, 1) << c.gen_args;
-    EXPECT_EQ(r.err, *c.hint ? std::string("tavrel-decode: no tag read: ") + c.hint + "\n" : "")
+    EXPECT_EQ(r.err,
+              !c.hint.empty() ? std::string("tavrel-decode: no tag read: ") + c.hint + "\n" : "")
         << c.gen_args << " / " << c.decode_args;
   }
 }
