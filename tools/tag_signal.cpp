@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace tavrel {
 
@@ -16,12 +17,33 @@ uint64_t tag_frame(uint64_t id40) {
   return bits << 5 | columns << 1;  // stop bit 0
 }
 
-static uint8_t sample_at(TagSignal& signal, double level) {
-  const TagSignalOptions& o = signal.options;
-  double value = level + o.dc_offset;
-  if (o.noise > 0) value += std::normal_distribution<double>(0.0, o.noise)(signal.random);
+double noise_for_snr(double amplitude, double snr_db) {
+  return amplitude * std::pow(10.0, -snr_db / 20.0);
+}
+
+static uint8_t quantize(double value) {
   const long v = std::lround(128.0 + value * 128.0);
   return static_cast<uint8_t>(std::clamp(v, 0L, 255L));
+}
+
+static uint8_t sample_at(TagSignal& signal, double level) {
+  const TagSignalOptions& o = signal.options;
+  double value = level;
+  if (o.highpass_hz > 0) {
+    // First-order RC high-pass, as a sound card's coupling capacitor.
+    const double rc = 1.0 / (2 * std::numbers::pi * o.highpass_hz);
+    const double alpha = rc / (rc + 1.0 / o.rate);
+    signal.highpass_out = alpha * (signal.highpass_out + level - signal.highpass_in);
+    signal.highpass_in = level;
+    value = signal.highpass_out;
+  }
+  value += o.dc_offset;
+  if (o.drift > 0) {
+    const double t = static_cast<double>(signal.written) / o.rate;
+    value += o.drift * std::sin(2 * std::numbers::pi * o.drift_hz * t);
+  }
+  if (o.noise > 0) value += std::normal_distribution<double>(0.0, o.noise)(signal.random);
+  return quantize(value);
 }
 
 static void append_half_bit(TagSignal& signal, bool high, std::vector<uint8_t>& out) {
@@ -35,14 +57,19 @@ static void append_half_bit(TagSignal& signal, bool high, std::vector<uint8_t>& 
     out.push_back(sample_at(signal, level));
 }
 
+static void append_bit(TagSignal& signal, bool one, std::vector<uint8_t>& out) {
+  append_half_bit(signal, !one, out);  // a 1 is low then high
+  append_half_bit(signal, one, out);
+}
+
 void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out) {
   for (int f = 0; f < frames; ++f) {
-    for (int b = 63; b >= 0; --b) {
-      const bool one = (bits >> b) & 1;
-      append_half_bit(signal, !one, out);  // a 1 is low then high
-      append_half_bit(signal, one, out);
-    }
+    for (int b = 63; b >= 0; --b) append_bit(signal, (bits >> b) & 1, out);
   }
+}
+
+void append_bits(TagSignal& signal, const std::vector<uint8_t>& bits, std::vector<uint8_t>& out) {
+  for (const uint8_t bit : bits) append_bit(signal, bit != 0, out);
 }
 
 void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& out) {
@@ -89,6 +116,54 @@ bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink) 
     if (!sink(out.data(), static_cast<int32_t>(out.size()))) return false;
   }
   return true;
+}
+
+void append_interference(const InterferenceOptions& o, int64_t samples, std::mt19937& random,
+                         std::vector<uint8_t>& out) {
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  const double step = 2 * std::numbers::pi * o.frequency / o.rate;
+  // A random starting phase, so that runs of one kind differ.
+  double phase = std::uniform_real_distribution<double>(0, 2 * std::numbers::pi)(random);
+  double pink[3] = {};  // Paul Kellet's economy filter: three poles give 1/f within 1 dB
+  double level = o.level;
+  int32_t left = 0;  // samples before the telegraph signal flips
+  for (int64_t i = 0; i < samples; ++i) {
+    double v = 0;
+    switch (o.kind) {
+      case Interference::white_noise:
+        v = o.level * gauss(random);
+        break;
+      case Interference::pink_noise: {
+        const double w = gauss(random);
+        pink[0] = 0.99765 * pink[0] + w * 0.0990460;
+        pink[1] = 0.96300 * pink[1] + w * 0.2965164;
+        pink[2] = 0.57000 * pink[2] + w * 1.0526913;
+        v = o.level * (pink[0] + pink[1] + pink[2] + w * 0.1848) / 3.0;
+        break;
+      }
+      case Interference::clipped_noise:
+        v = std::clamp(4 * o.level * gauss(random), -o.level, o.level);
+        break;
+      case Interference::mains_hum:
+        v = o.level * (std::sin(phase) + 0.3 * std::sin(3 * phase) + 0.1 * std::sin(5 * phase));
+        break;
+      case Interference::sine:
+        v = o.level * std::sin(phase);
+        break;
+      case Interference::square_wave:
+        v = std::sin(phase) >= 0 ? o.level : -o.level;
+        break;
+      case Interference::telegraph:
+        if (left-- <= 0) {
+          left = std::uniform_int_distribution<int32_t>(o.min_run, o.max_run)(random) - 1;
+          level = -level;
+        }
+        v = level;
+        break;
+    }
+    phase = std::fmod(phase + step, 2 * std::numbers::pi);
+    out.push_back(quantize(v + o.offset));
+  }
 }
 
 std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right) {

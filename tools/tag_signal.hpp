@@ -29,18 +29,36 @@ struct TagSignalOptions {
   double jitter = 0.0;     ///< largest shift of each edge, in samples
   double bit_samples = default_bit_samples;  ///< samples per bit
   bool invert = false;                       ///< send the signal upside down
+  double rate = sample_rate;                 ///< samples per second, for the two below
+  double highpass_hz = 0.0;  ///< corner of a first-order high-pass (AC coupling); 0: none
+  double drift = 0.0;        ///< peak of a slow wander of the middle level, fraction of full scale
+  double drift_hz = 0.5;     ///< frequency of that wander
 };
+
+/// The noise deviation that puts `amplitude` at `snr_db` (square-wave power over noise power).
+double noise_for_snr(double amplitude, double snr_db);
+
+/// The samples of one bit for a tag with clock divider `clock` (64, 32, 16) at `rate`/s.
+constexpr double clock_bit_samples(double rate, int clock) {
+  return rate * clock / 125000.0;
+}
 
 /// Renders a signal continuously: edges keep their phase across calls.
 struct TagSignal {
   TagSignalOptions options;
   std::mt19937 random{1};
-  double time = 0.0;    ///< position of the next half-bit edge, in samples since start
-  int64_t written = 0;  ///< samples emitted so far
+  double time = 0.0;          ///< position of the next half-bit edge, in samples since start
+  int64_t written = 0;        ///< samples emitted so far
+  double highpass_in = 0.0;   ///< last level before the high-pass, fraction of full scale
+  double highpass_out = 0.0;  ///< last level after it
 };
 
 /// Appends `frames` repetitions of `bits` to `out`.
 void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out);
+
+/// Appends the bits `bits` (each 0 or 1, first sent first) Manchester-coded as a frame's are:
+/// data of some other kind than an EM4100 frame.
+void append_bits(TagSignal& signal, const std::vector<uint8_t>& bits, std::vector<uint8_t>& out);
 
 /// Appends `samples` samples of the middle level, with the signal's noise and offset.
 void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& out);
@@ -64,6 +82,31 @@ std::vector<uint8_t> tag_seconds(TagSignal& signal, uint64_t bits, double second
 /// `samples` samples of the middle level, with the signal's noise and offset, handed to
 /// `sink` in blocks. Returns false when the sink stopped it.
 bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink);
+
+/// Signals that carry no tag, for the false-read runs. Levels are fractions of full scale.
+enum class Interference {
+  white_noise,    ///< Gaussian, deviation `level`
+  pink_noise,     ///< 1/f noise, deviation about `level`
+  clipped_noise,  ///< Gaussian noise of deviation 4 x `level`, clipped at +-`level`
+  mains_hum,      ///< `frequency` (50 or 60 Hz) and its odd harmonics, peak `level`
+  sine,           ///< a tone at `frequency`, peak `level`
+  square_wave,    ///< at `frequency`, peak `level`
+  telegraph,      ///< +-`level` with runs of `min_run`..`max_run` samples
+};
+
+struct InterferenceOptions {
+  Interference kind = Interference::white_noise;
+  double level = 0.3;      ///< see Interference
+  double offset = 0.0;     ///< added to every sample, fraction of full scale
+  double frequency = 0.0;  ///< Hz, for hum, tones and square waves
+  int32_t min_run = 8;     ///< samples, for the telegraph signal
+  int32_t max_run = 32;    ///< samples, for the telegraph signal
+  double rate = sample_rate;
+};
+
+/// Appends `samples` samples of the interference `options` describes.
+void append_interference(const InterferenceOptions& options, int64_t samples, std::mt19937& random,
+                         std::vector<uint8_t>& out);
 
 /// Interleaves a mono signal as stereo frames: left silent (128), the signal on the right.
 std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right);

@@ -1,0 +1,216 @@
+// The tolerant decoding path over the conditions a user's reader and sound card cause,
+// over signals that carry no tag, and over real captures.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frontend/robust_decoder.hpp"
+#include "tools/tag_signal.hpp"
+
+namespace tavrel {
+namespace {
+
+struct Reads {
+  std::vector<RobustRead> all;
+};
+
+void collect(void* context, const RobustRead& read) {
+  static_cast<Reads*>(context)->all.push_back(read);
+}
+
+// Decodes `samples` in pieces of `piece`, so that frames straddle the pieces.
+Reads decode(const std::vector<uint8_t>& samples, double rate, int32_t piece = 12000) {
+  static RobustDecoder d;
+  Reads reads;
+  robust_begin(d, rate, collect, &reads);
+  for (size_t at = 0; at < samples.size(); at += static_cast<size_t>(piece)) {
+    const auto n = static_cast<int32_t>(std::min<size_t>(piece, samples.size() - at));
+    robust_take(d, samples.data() + at, n);
+  }
+  return reads;
+}
+
+struct Condition {
+  const char* name;
+  double swing = 80;   ///< peak, 8-bit steps
+  double offset = 0;   ///< 8-bit steps
+  double snr_db = 99;  ///< 99: no noise
+  double highpass_hz = 0;
+  double drift = 0;  ///< 8-bit steps
+  int clock = 64;
+  double rate = 48000;
+  double rate_error = 0;  ///< share of the nominal bit rate
+  int min_read = 6;       ///< of 6 recordings
+};
+
+std::vector<uint8_t> recording(const Condition& c, uint64_t id, bool invert, unsigned seed) {
+  TagSignalOptions o;
+  o.amplitude = c.swing / 128;
+  o.dc_offset = c.offset / 128;
+  o.noise = c.snr_db < 99 ? noise_for_snr(o.amplitude, c.snr_db) : 0;
+  o.highpass_hz = c.highpass_hz;
+  o.drift = c.drift / 128;
+  o.rate = c.rate;
+  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
+  o.invert = invert;
+  TagSignal signal{o};
+  signal.random.seed(seed);
+  std::vector<uint8_t> out;
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  signal.time = static_cast<double>(out.size());
+  append_frames(signal, tag_frame(id), 16, out);  // about half a second at RF/64
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  return out;
+}
+
+TEST(Robust, ReadsEveryConditionWithNoWrongId) {
+  const Condition conditions[] = {
+      {"clean"},
+      {"swing 4", 4},
+      {"clipped", 400},
+      {"offset +40", 80, 40},
+      {"offset -40", 80, -40},
+      {"ac 1 Hz", 80, 0, 99, 1},
+      {"ac 100 Hz", 80, 0, 99, 100},
+      {"drift 30 at 0.5 Hz", 80, 0, 99, 0, 30},
+      {"0 dB", 80, 0, 0},
+      {"-3 dB", 80, 0, -3, 0, 0, 64, 48000, 0, 4},
+      {"44100/s", 80, 0, 99, 0, 0, 64, 44100},
+      {"8000/s: two samples a half-bit", 80, 0, 99, 0, 0, 64, 8000, 0, 2},
+      {"rate +3 %", 80, 0, 6, 0, 0, 64, 48000, 0.03},
+      {"rate -3 % at 44100/s", 80, 0, 6, 0, 0, 64, 44100, -0.03},
+      {"rate +5 %", 80, 0, 99, 0, 0, 64, 48000, 0.05},
+      {"rate -5 %", 80, 0, 99, 0, 0, 64, 48000, -0.05},
+      {"RF/32", 80, 0, 99, 0, 0, 32},
+      {"RF/32 weak offset", 6, 10, 99, 0, 0, 32},
+      {"RF/32 3 dB", 80, 0, 3, 0, 0, 32},
+      {"RF/16", 80, 0, 99, 0, 0, 16},
+      {"RF/16 at 44100/s, 10 dB", 80, 0, 10, 0, 0, 16, 44100},
+  };
+  std::mt19937_64 random(12);
+  for (const Condition& c : conditions) {
+    int read = 0;
+    for (int k = 0; k < 6; ++k) {
+      const uint64_t id = random() & 0xFF'FFFF'FFFF;
+      const bool invert = k & 1;
+      const Reads reads = decode(recording(c, id, invert, static_cast<unsigned>(k + 1)), c.rate);
+      read += !reads.all.empty();
+      for (const RobustRead& r : reads.all) {
+        ASSERT_EQ(frame_data(r.frame.bits), id) << c.name;
+        EXPECT_EQ(r.clock, c.clock) << c.name;
+        EXPECT_EQ(r.inverted, invert) << c.name;
+      }
+    }
+    EXPECT_GE(read, c.min_read) << c.name;
+  }
+}
+
+TEST(Robust, EstimatesLevelOffsetAndNoise) {
+  Condition c{"estimates", 20, -10, 6};
+  const Reads reads = decode(recording(c, 0x12'3456'789A, false, 3), c.rate);
+  ASSERT_FALSE(reads.all.empty());
+  const RobustRead& r = reads.all.back();
+  EXPECT_NEAR(r.level, 20, 3);
+  EXPECT_NEAR(r.offset, -10, 2);
+  EXPECT_NEAR(r.snr_db, 6, 2);
+  EXPECT_NEAR(r.bit_samples, 24.576, 0.3);
+}
+
+TEST(Robust, ReadsEachFrameOnceAcrossAnyPieces) {
+  // 16 frames give 15 pairs; the first frame has no predecessor.
+  const Condition c{"pieces"};
+  const std::vector<uint8_t> samples = recording(c, 0x0A'0B0C'0D0E, false, 1);
+  for (const int32_t piece : {1, 7, 1000, 12000, 1 << 20}) {
+    const Reads reads = decode(samples, c.rate, piece);
+    EXPECT_EQ(reads.all.size(), 15u) << piece;
+    for (size_t i = 1; i < reads.all.size(); ++i) {
+      EXPECT_NEAR(static_cast<double>(reads.all[i].end - reads.all[i - 1].end), 64 * 24.576, 3);
+    }
+  }
+}
+
+TEST(Robust, SignalsWithoutATagGiveNoRead) {
+  std::mt19937 random(5);
+  const auto interference = [&](Interference kind, double level, double frequency, double offset) {
+    InterferenceOptions o;
+    o.kind = kind;
+    o.level = level;
+    o.frequency = frequency;
+    o.offset = offset;
+    std::vector<uint8_t> out;
+    append_interference(o, 48000 * 3, random, out);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> samples;
+  };
+  std::vector<Case> cases = {
+      {"white noise", interference(Interference::white_noise, 0.3, 0, 0)},
+      {"pink noise", interference(Interference::pink_noise, 0.3, 0, 0)},
+      {"clipped noise", interference(Interference::clipped_noise, 0.5, 0, 0)},
+      {"hum", interference(Interference::mains_hum, 0.5, 50, 0.02)},
+      {"telegraph", interference(Interference::telegraph, 0.5, 0, 0)},
+  };
+  // Tones that the program's slicer reads as "0.0", and square waves around the rates.
+  for (const double f : {1270.0, 2700.0, 2804.0}) {
+    for (const double offset : {0.02, -0.02})
+      cases.push_back({"sine", interference(Interference::sine, 0.5, f, offset)});
+  }
+  for (const double f : {500.0, 976.5, 1953.1, 2000.0, 3906.2, 5000.0})
+    cases.push_back({"square", interference(Interference::square_wave, 0.5, f, 0.01)});
+  // Manchester data that is no EM4100 frame, at each clock.
+  for (const int clock : {64, 32, 16}) {
+    TagSignalOptions o;
+    o.bit_samples = clock_bit_samples(48000, clock);
+    TagSignal signal{o};
+    std::vector<uint8_t> bits(static_cast<size_t>(48000 * 3 / o.bit_samples));
+    for (auto& b : bits) b = random() & 1;
+    Case c{"manchester data", {}};
+    append_bits(signal, bits, c.samples);
+    cases.push_back(c);
+  }
+  // A square wave at the bit rate with one slip: a header and then zeros for ever. The
+  // all-zero frame passes every parity, but never twice in a row.
+  {
+    TagSignal signal;
+    std::vector<uint8_t> bits(9, 1);
+    bits.resize(6000, 0);
+    Case c{"square wave with one slip", {}};
+    append_bits(signal, bits, c.samples);
+    cases.push_back(c);
+  }
+  for (const Case& c : cases) EXPECT_TRUE(decode(c.samples, 48000).all.empty()) << c.name;
+}
+
+TEST(Robust, ReadsRealCapturesInTheirOwnPolarity) {
+  struct Capture {
+    const char* file;
+    uint64_t id;
+  };
+  for (const Capture c : {Capture{"em4100_19004f246f_48k_u8x2.raw", 0x19'004F'246F},
+                          {"em4102_1f0044de9c_48k_u8x2.raw", 0x1F'0044'DE9C},
+                          {"fk4100_29004f72fb_48k_u8x2.raw", 0x29'004F'72FB}}) {
+    std::ifstream in(std::string(TAVREL_REAL_DATA) + "/" + c.file, std::ios::binary);
+    ASSERT_TRUE(in) << c.file;
+    const std::vector<uint8_t> stereo((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint8_t> right;
+    for (size_t i = 1; i < stereo.size(); i += 2) right.push_back(stereo[i]);
+    const Reads reads = decode(right, 48000);
+    // One second of tag: 30 frames, the first without a predecessor.
+    EXPECT_GE(reads.all.size(), 28u) << c.file;
+    for (const RobustRead& r : reads.all) {
+      EXPECT_EQ(frame_data(r.frame.bits), c.id) << c.file;
+      EXPECT_TRUE(r.inverted) << c.file;  // as every front end seen so far
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrel
