@@ -305,7 +305,7 @@ static GtkWidget* check_box(void* window, int32_t control) {
 
 void surface_init(void* window) {
   if (window != dialog.window) return;
-  dialog.timer = g_timeout_add(100, on_timer, nullptr);
+  dialog.timer = g_timeout_add(tick_ms, on_timer, nullptr);
   if (!display_font.description) make_display_font();
   dialog.display_layout = pango_cairo_create_layout(dialog.display.context);
   pango_layout_set_font_description(dialog.display_layout, display_font.description);

@@ -23,8 +23,7 @@ static_assert(IDC_DISPLAY == display_control && IDC_CRC_CHECK == crc_check_contr
               IDC_INVERT == invert_control && IDOK == ok_command && IDCANCEL == cancel_command);
 
 constexpr UINT_PTR timer_id = 0;
-constexpr UINT timer_period = 100;  ///< milliseconds
-constexpr int text_left = 10;       ///< pixels, where the number's cell starts
+constexpr int text_left = 10;  ///< pixels, where the number's cell starts
 constexpr int text_top = 10;
 
 /// Made at the first initialisation and kept to the end of the process.
@@ -57,7 +56,7 @@ static INT_PTR CALLBACK dialog_procedure(HWND hwnd, UINT message, WPARAM wparam,
 }
 
 void surface_init(void* window) {
-  SetTimer(window_of(window), timer_id, timer_period, nullptr);
+  SetTimer(window_of(window), timer_id, tick_ms, nullptr);
   if (resources.font) return;
   resources.font =
       CreateFontA(62, 36, 0, 0, 800, FALSE, FALSE, FALSE, OEM_CHARSET, OUT_DEFAULT_PRECIS,

@@ -30,13 +30,24 @@ static void watch_check(void* context, FrameCheck result, const Frame& frame) {
   const bool first_of_two = d.run_halves == 1 && d.run_length >= long_run;
   const int64_t end = d.run_start + (first_of_two ? d.run_length / 2 : d.run_length);
   Read read{static_cast<double>(end) / d.options.rate, frame,
-            read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted};
+            read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted, nullptr};
+  d.on_read(read);
+}
+
+// A sure read of the tolerant path: logged as the program logs its reads.
+static void robust_read(void* context, const RobustRead& r) {
+  Decoding& d = *static_cast<Decoding*>(context);
+  record(r.frame.number.id_high, r.frame.number.id_low);
+  if (!d.on_read) return;
+  const Read read{static_cast<double>(r.end) / d.robust_rate, r.frame,
+                  read_register.repeat_count.load(std::memory_order_relaxed), r.inverted, &r};
   d.on_read(read);
 }
 
 void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
+  d.robust_rate = 0;
   d.buffers.carry = 0;
   d.filled = 0;
   d.fed = 0;
@@ -80,6 +91,11 @@ static void feed(Decoding& d) {
     decode_watch = nullptr;
 }
 
+void decoding_start(Decoding& d, int rate) {
+  d.robust_rate = rate;
+  if (d.options.robust) robust_begin(d.robust, rate, robust_read, &d);
+}
+
 uint8_t* decoding_room(Decoding& d, int32_t& n) {
   n = block_frames - d.filled;
   return d.buffers.right + d.buffers.carry + d.filled;
@@ -90,6 +106,12 @@ void decoding_filled(Decoding& d, int32_t n) {
   d.stats.samples += n;
   if (d.options.levels) {
     for (int32_t i = 0; i < n; ++i) ++d.stats.levels[samples[i]];
+  }
+  if (d.options.robust) {
+    // No blocks on this path: samples are decoded as they come, reads as frames end.
+    if (d.robust_rate == 0) decoding_start(d, sample_rate);
+    robust_take(d.robust, samples, n);
+    return;
   }
   d.filled += n;
   if (d.filled == block_frames) feed(d);
@@ -110,11 +132,13 @@ void decoding_take(Decoding& d, const uint8_t* samples, int32_t n) {
 SampleSink decoding_sink(Decoding& d) {
   return {[&d](const uint8_t* samples, int32_t n) { decoding_take(d, samples, n); },
           [&d](int32_t& n) { return decoding_room(d, n); },
-          [&d](int32_t n) { decoding_filled(d, n); }};
+          [&d](int32_t n) { decoding_filled(d, n); }, [&d](int rate) { decoding_start(d, rate); },
+          nullptr};
 }
 
 void decoding_end(Decoding& d) {
   if (d.filled > 0) feed(d);
+  if (d.options.robust && d.robust_rate > 0) d.stats.robust = robust_stats(d.robust);
   decode_watch = nullptr;
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // A recording through the decoding path, fed block by block exactly as the capture worker
 // feeds it, optionally watched so that each read gets its time and every run and frame
-// test is counted.
+// test is counted; or, for signals the program's thresholds miss, through the tolerant
+// path, whose sure reads go to the same read register and console log.
 
 #include <cstdint>
 #include <functional>
 
 #include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
+#include "frontend/robust_decoder.hpp"
 #include "frontend/slice_pass.hpp"
 #include "tools/sound_in.hpp"
 
@@ -24,6 +26,7 @@ struct DecodeOptions {
                                   ///< a decode that reads nothing are wanted
   bool levels = false;            ///< count samples by value too
   double rate = sample_rate;      ///< samples per second reaching the slicer, for read times
+  bool robust = false;            ///< the tolerant path instead of the program's
 };
 
 struct DecodeStats {
@@ -32,6 +35,7 @@ struct DecodeStats {
   int64_t levels[256];                ///< samples by unsigned value (128 = middle)
   int64_t samples;                    ///< samples handed in
   int64_t blocks;                     ///< passes of the block feeder
+  RobustClockStats robust;            ///< the tolerant path's decisions, all clocks summed
 };
 
 /// One recognised frame, as the watch saw it.
@@ -40,6 +44,8 @@ struct Read {
   Frame frame;     ///< the frame's 64 bits and number
   int32_t repeat;  ///< repeat_count of the read register after this read
   bool inverted;   ///< found with the signal taken upside down
+  /// Only from the tolerant path: how the signal was found.
+  const RobustRead* robust;
 };
 
 struct Decoding {
@@ -61,6 +67,9 @@ struct Decoding {
   bool pass_inverted;  ///< this pass slices with invert set
   bool pass_counted;   ///< this pass counts its runs (the first of a block's passes)
   DecodeWatch watch;
+
+  RobustDecoder robust;  ///< the tolerant path, when options.robust
+  double robust_rate;    ///< its stream's samples per second; 0 until the stream starts
 };
 
 /// Starts a recording as the program starts: empty read register, empty carry, the
@@ -76,6 +85,9 @@ uint8_t* decoding_room(Decoding& d, int32_t& n);
 
 /// `n` samples were written at the place decoding_room gave; slices the block when full.
 void decoding_filled(Decoding& d, int32_t n);
+
+/// The stream's own rate is known: the tolerant path decodes at it. Before any samples.
+void decoding_start(Decoding& d, int rate);
 
 /// Both ways of taking samples, for read_sound.
 SampleSink decoding_sink(Decoding& d);

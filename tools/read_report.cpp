@@ -1,7 +1,9 @@
 #include "tools/read_report.hpp"
 
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
+#include <ctime>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -22,16 +24,40 @@ CardForms card_forms(uint64_t id40) {
   return forms;
 }
 
-std::string read_json(const std::string& file, const Read& read) {
+std::string wall_time_now() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[40];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(millis));
+  return text;
+}
+
+static double tenths(double v) {
+  return std::round(v * 10) / 10 + 0.0;  // no "-0.0"
+}
+
+std::string read_json(const std::string& file, const Read& read, const std::string& wall) {
   const CardForms f = card_forms(frame_data(read.frame.bits));
   nlohmann::ordered_json j;
   j["file"] = file;
   j["time"] = std::round(read.time * 1e6) / 1e6;  // microseconds are plenty
+  if (!wall.empty()) j["wall"] = wall;
   j["id"] = f.hex;
   j["id_high"] = read.frame.number.id_high;
   j["id_low"] = read.frame.number.id_low;
   j["repeat"] = read.repeat;
   j["inverted"] = read.inverted;
+  if (const RobustRead* r = read.robust) {
+    j["clock"] = r->clock;
+    j["level"] = tenths(r->level);
+    j["offset"] = tenths(r->offset);
+    j["snr_db"] = tenths(r->snr_db);
+  }
   j["number"] = f.number;
   j["dec32"] = f.dec32;
   j["dec24"] = f.dec24;
@@ -168,8 +194,57 @@ static std::string hint(const DecodeStats& stats, const RunTotals& runs) {
   return "no header of nine 1 bits: try --invert, or check that this is an EM4100-style tag";
 }
 
+// Why the tolerant path read nothing, from its candidates.
+static std::string robust_hint(const RobustClockStats& s) {
+  const auto check = [&](RobustCheck c) { return s.checks[static_cast<int>(c)]; };
+  if (check(RobustCheck::ok) > 0) return "";
+  if (s.candidates == 0)
+    return "no 64 bits came twice in a row at any clock: no EM4100 tag signal, or one "
+           "buried in noise";
+  if (check(RobustCheck::frame) * 2 > s.candidates)
+    return "bits came twice in a row but failed the frame checks: no EM4100 frame, or "
+           "a damaged one";
+  return "frames came twice in a row but their bits were not clean enough to be sure: "
+         "noise or interference";
+}
+
+static void write_robust(std::FILE* out, const RobustClockStats& s) {
+  std::fprintf(out,
+               "tolerant path, all clocks: %" PRId64 " half-bits decided, %" PRId64
+               " windows held the same 64 bits twice in a row:\n",
+               s.half_bits, s.candidates);
+  static constexpr const char* frame_names[] = {"",
+                                                "failed the header (nine 1 bits)",
+                                                "",
+                                                "failed a row parity",
+                                                "failed a column parity",
+                                                "failed the stop bit (not 0)",
+                                                ""};
+  static_assert(std::size(frame_names) == frame_check_count);
+  for (int c = 0; c < frame_check_count; ++c) {
+    if (*frame_names[c])
+      std::fprintf(out, "  %-48s %10" PRId64 "\n", frame_names[c], s.frame_checks[c]);
+  }
+  static constexpr const char* names[] = {"", "a bit far weaker than the others",
+                                          "not Manchester code between the bits",
+                                          "the same frames again after a slip", "passed: read"};
+  static_assert(std::size(names) == robust_check_count);
+  for (int c = 1; c < robust_check_count; ++c)
+    std::fprintf(out, "  %-48s %10" PRId64 "\n", names[c], s.checks[c]);
+}
+
 void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
                  const DecodeOptions& options, const DecodeStats& stats) {
+  if (options.robust) {
+    std::fprintf(out, "%s: %.3f s at %d samples/s (%d channel%s), tolerant path\n", file,
+                 static_cast<double>(stats.samples) / facts.file_rate, facts.file_rate,
+                 facts.channels, facts.channels == 1 ? "" : "s");
+    if (stats.samples > 0) write_levels(out, stats);
+    write_robust(out, stats.robust);
+    if (const std::string text = robust_hint(stats.robust); !text.empty())
+      std::fprintf(out, "hint: %s\n", text.c_str());
+    return;
+  }
   const char* polarity = options.invert == invert_auto ? "both"
                          : options.invert              ? "inverted"
                                                        : "normal";
@@ -194,6 +269,11 @@ void stats_add(DecodeStats& total, const DecodeStats& s) {
   for (int v = 0; v < 256; ++v) total.levels[v] += s.levels[v];
   total.samples += s.samples;
   total.blocks += s.blocks;
+  total.robust.half_bits += s.robust.half_bits;
+  total.robust.candidates += s.robust.candidates;
+  for (int c = 0; c < frame_check_count; ++c)
+    total.robust.frame_checks[c] += s.robust.frame_checks[c];
+  for (int c = 0; c < robust_check_count; ++c) total.robust.checks[c] += s.robust.checks[c];
 }
 
 // The rules behind the hint on a failed decode, most telling first. Each returns "" when
@@ -207,26 +287,30 @@ static std::string channel_hint(const HintFacts& f, const RunTotals&) {
 }
 
 static std::string level_hint(const HintFacts& f, const RunTotals&) {
-  if (f.peak >= high_threshold) return "";
+  if (f.peak >= high_threshold || f.robust) return "";
   return "the signal never reaches the thresholds (" + std::to_string(low_threshold) + " and " +
-         std::to_string(high_threshold) + " of 128): raise the input level";
+         std::to_string(high_threshold) + " of 128): raise the input level, or try --robust";
 }
 
-static std::string clock_hint(const HintFacts&, const RunTotals& runs) {
-  if (runs.half * 3 <= runs.all || runs.half <= runs.one + runs.two) return "";
+static std::string clock_hint(const HintFacts& f, const RunTotals& runs) {
+  if (f.robust || runs.half * 3 <= runs.all || runs.half <= runs.one + runs.two) return "";
   return "most runs are half as long as an RF/64 tag's: try --clock 32";
 }
 
 static std::string invert_hint(const HintFacts& f, const RunTotals&) {
   const auto fails = f.stats.checks[static_cast<int>(FrameCheck::row_parity)] +
                      f.stats.checks[static_cast<int>(FrameCheck::column_parity)];
-  if (fails == 0 || f.invert == invert_auto) return "";
+  if (fails == 0 || f.invert == invert_auto || f.robust) return "";
   return f.invert ? "frames fail the parity tests: try without --invert"
                   : "frames fail the parity tests: try --invert";
 }
 
+static std::string tolerant_hint(const HintFacts& f, const RunTotals&) {
+  return f.robust ? robust_hint(f.stats.robust) : "";
+}
+
 static std::string (*const hint_rules[])(const HintFacts&, const RunTotals&) = {
-    channel_hint, level_hint, clock_hint, invert_hint};
+    channel_hint, level_hint, clock_hint, invert_hint, tolerant_hint};
 
 std::string failure_hint(const HintFacts& facts) {
   const RunTotals runs = run_totals(facts.stats);
@@ -234,7 +318,7 @@ std::string failure_hint(const HintFacts& facts) {
     std::string text = rule(facts, runs);
     if (!text.empty()) return text;
   }
-  return "no frame passed the tests; --stats shows where they fail";
+  return "no frame passed the tests; --stats shows where they fail, or try --robust";
 }
 
 }  // namespace tavrel

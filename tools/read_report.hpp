@@ -23,8 +23,12 @@ struct CardForms {
 
 CardForms card_forms(uint64_t id40);
 
-/// One read as a JSON object on one line, without the line end.
-std::string read_json(const std::string& file, const Read& read);
+/// One read as a JSON object on one line, without the line end. `wall`, when not empty,
+/// is the wall-clock time of the read (ISO 8601), for live input.
+std::string read_json(const std::string& file, const Read& read, const std::string& wall);
+
+/// The wall-clock time now, ISO 8601 in UTC to the millisecond: 2026-12-09T05:03:12.345Z.
+std::string wall_time_now();
 
 /// The diagnostics for one file: signal levels, run lengths, frame tests.
 void write_stats(std::FILE* out, const char* file, const SoundFacts& facts,
@@ -40,6 +44,7 @@ struct HintFacts {
   int32_t other_peak;        ///< the same on the other channel, -1 when there is none
   int32_t channel;           ///< the analysed channel: 0 left, 1 right
   int32_t invert;            ///< 0, 1 or invert_auto
+  bool robust;               ///< decoded by the tolerant path
 };
 
 /// The most likely reason nothing was read, ending in the option to try, for one line

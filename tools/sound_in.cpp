@@ -23,6 +23,9 @@ namespace tavrel {
 
 constexpr int64_t chunk_frames = block_frames;  ///< sample frames read and converted at once
 constexpr int64_t read_frames = 1 << 15;        ///< sample frames read at once on the fast way
+/// Pieces of a stream per second: a read waits for a whole piece, so this bounds the
+/// delay between a frame's end on the input and its read.
+constexpr int stream_pieces = 50;
 
 /// A stream's length as libsndfile is told it: unknown, as for its own pipes.
 constexpr sf_count_t stream_length = INT64_MAX;
@@ -210,9 +213,9 @@ static int32_t peak_of(const uint8_t* samples, int32_t n) {
 // 8-bit unsigned samples at the right rate are already what the slicer takes: the fast
 // way, reading many blocks at once and picking the channel out of the stored bytes
 // straight into the receiver's buffer.
-static void read_bytes(SNDFILE* file, int channels, int source, const SampleSink& take,
-                       SoundFacts& facts) {
-  std::vector<uint8_t> stored(static_cast<size_t>(read_frames * channels));
+static void read_bytes(SNDFILE* file, int channels, int source, int64_t piece,
+                       const SampleSink& take, SoundFacts& facts) {
+  std::vector<uint8_t> stored(static_cast<size_t>(piece * channels));
   std::vector<uint8_t> other(channels > 1 ? static_cast<size_t>(read_frames) : 0);
   for (;;) {
     const sf_count_t got =
@@ -233,19 +236,19 @@ static void read_bytes(SNDFILE* file, int channels, int source, const SampleSink
       take.filled(n);
       done += n;
     }
-    if (got < read_frames) return;
+    if (got < piece || (take.stopped && take.stopped())) return;
   }
 }
 
 // Any other format, through floats and, when the rate differs, the rate converter.
-static std::string read_floats(SNDFILE* file, int channels, int source, Resampler& resampler,
-                               const SampleSink& take, SoundFacts& facts) {
-  std::vector<float> frames(static_cast<size_t>(chunk_frames * channels));
-  std::vector<float> mono(static_cast<size_t>(chunk_frames));
+static std::string read_floats(SNDFILE* file, int channels, int source, int64_t piece,
+                               Resampler& resampler, const SampleSink& take, SoundFacts& facts) {
+  std::vector<float> frames(static_cast<size_t>(piece * channels));
+  std::vector<float> mono(static_cast<size_t>(piece));
   std::vector<uint8_t> bytes;
   for (;;) {
-    const sf_count_t got = sf_readf_float(file, frames.data(), chunk_frames);
-    const bool last = got < chunk_frames;
+    const sf_count_t got = sf_readf_float(file, frames.data(), piece);
+    const bool last = got < piece;
     const int other = source == 0 ? 1 : 0;
     for (sf_count_t i = 0; i < got; ++i) {
       const float* frame = &frames[static_cast<size_t>(i * channels)];
@@ -265,7 +268,7 @@ static std::string read_floats(SNDFILE* file, int channels, int source, Resample
     } else {
       take_floats(mono.data(), got, bytes, take);
     }
-    if (last) return "";
+    if (last || (take.stopped && take.stopped())) return "";
   }
 }
 
@@ -318,6 +321,10 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
     return "no channels or no sample rate";
   }
   const int source = info.channels == 1 ? 0 : channel;
+  if (rate <= 0) rate = info.samplerate;
+  if (take.start) take.start(rate);
+  const int64_t piece =
+      streamed ? std::max<int64_t>(1, info.samplerate / stream_pieces) : read_frames;
 
   Resampler resampler;
   if (info.samplerate != rate) {
@@ -338,9 +345,10 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
 
   std::string failure;
   if (!resampler.state && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8) {
-    read_bytes(file, info.channels, source, take, facts);
+    read_bytes(file, info.channels, source, piece, take, facts);
   } else {
-    failure = read_floats(file, info.channels, source, resampler, take, facts);
+    failure = read_floats(file, info.channels, source, streamed ? piece : chunk_frames, resampler,
+                          take, facts);
   }
 
   if (failure.empty() && sf_error(file) != SF_ERR_NO_ERROR) {
@@ -348,7 +356,9 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
   }
   // A raw stream promises nothing; a stream's header may (WAV, and FLAC with its count).
   const bool promised = !(streamed && raw) && info.frames < promised_frames_limit;
-  if (failure.empty() &&
+  // Stopped on request, a stream is as long as it was read.
+  const bool stopped = take.stopped && take.stopped();
+  if (failure.empty() && !stopped &&
       ((promised && facts.file_frames < info.frames) || header_promises_more(file))) {
     failure = "truncated: the header promises more samples than the file holds";
   }

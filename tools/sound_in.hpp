@@ -28,11 +28,18 @@ struct SampleSink {
   std::function<uint8_t*(int32_t& n)> room;
   /// `n` samples were written at the place that `room` gave.
   std::function<void(int32_t n)> filled;
+  /// The rate of the samples to come, once known; before the first of them.
+  std::function<void(int rate)> start;
+  /// Asked after each piece: true ends the reading there, as if the input had ended.
+  std::function<bool()> stopped;
 };
 
 /// Reads channel `channel` (0 left, 1 right; a one-channel file gives its only channel)
-/// of the sound file at `path`, converted to `rate` samples/s, and hands it to `take`.
+/// of the sound file at `path`, converted to `rate` samples/s (0: kept at the file's own),
+/// and hands it to `take`.
 /// A `raw` file has no header and holds 8-bit unsigned stereo at sample_rate, as captured.
+/// A pipe or standard input is read in pieces of a fiftieth of a second, each handed on
+/// as soon as it is in.
 /// Returns "" or a message saying what went wrong; a truncated file has its samples
 /// handed over before the message is returned.
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,

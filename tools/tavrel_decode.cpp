@@ -1,10 +1,13 @@
 // tavrel-decode: recordings through the program's own decoding path, block by block as
-// the capture worker feeds it, so a recording gives the reads the live program would.
+// the capture worker feeds it, so a recording gives the reads the live program would;
+// or through the tolerant path; from files, standard input or the live sound input.
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,9 +19,11 @@
 #include "platform/console.hpp"
 #include "tools/cli.hpp"
 #include "tools/decode_run.hpp"
+#include "tools/live_in.hpp"
 #include "tools/ordered_jobs.hpp"
 #include "tools/read_report.hpp"
 #include "tools/sound_in.hpp"
+#include "ui/status_dialog.hpp"
 
 using namespace tavrel;
 
@@ -27,7 +32,7 @@ namespace {
 constexpr ToolText tool_text = {
     "tavrel-decode",
     "read proximity tag IDs from sound recordings",
-    "FILE...",
+    "FILE... | --live",
     R"(Decodes each FILE (WAV, FLAC, AIFF and whatever else libsndfile reads; any sample
 rate; 8, 16 or 24 bits or float) the way Tavrel decodes its sound input: the chosen
 channel is converted to 48000 samples/s and 8-bit unsigned samples, cut into blocks
@@ -41,8 +46,18 @@ the log ends with a line end. Each FILE is decoded as one run of the program.
 
 A FILE named - is standard input. Standard input and other pipes are read front to back
 as the samples arrive, in any of the formats above (headers that need a look ahead are
-kept in memory while they are read), and the output is written after each piece read
-unless it goes to a file, so that tavrel-decode --raw - can follow a live capture.)",
+kept in memory while they are read) in pieces of 20 ms, and the output is written after
+each piece read unless it goes to a file, so that tavrel-decode --raw - can follow a live
+capture (arecord -t raw, parec, sox -t wav -).
+
+With --live there is no FILE: the default sound input is read through Tavrel's own
+capture, block by block, until Ctrl-C or SIGTERM; everything read is written then, and the
+exit status is as for a file.
+
+The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
+2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
+a real tag can carry it, so the program's path keeps reading it. --robust does not read
+such tones.)",
     R"(  0   at least one tag was read
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
@@ -64,6 +79,8 @@ struct Options {
   std::string clock = "64";
   std::string invert;  ///< "" off, "on" or "auto"
   bool raw = false;
+  bool live = false;
+  bool first = false;
   int jobs = 1;
   std::vector<std::string> files;
 };
@@ -85,7 +102,15 @@ void declare(Cli& cli, Options& o) {
   number      "id_high.id_low", as Tavrel shows it
   dec32       the low 32 bits of the ID in decimal, 10 digits
   dec24       the low 24 bits in decimal, 8 digits
-  wiegand26   {"facility": bits 23..16, "card": bits 15..0})");
+  wiegand26   {"facility": bits 23..16, "card": bits 15..0}
+With --robust also, after inverted:
+  clock       the data rate found: 64, 32 or 16 (RF/n)
+  level       the signal's peak swing around its middle,
+              in steps of 128 (8-bit)
+  offset      its middle level minus the nominal middle
+  snr_db      signal power over noise power, in dB
+With --live, or a FILE that is a stream, also, after time:
+  wall        the wall-clock time of the read, ISO 8601 UTC)");
   app.add_flag("--stats", o.stats,
                R"(Write diagnostics for each FILE to standard error: how many samples were NaN
 (taken as the middle level), signal level percentiles, a histogram of run lengths in
@@ -98,9 +123,11 @@ one-channel file is decoded whatever this says.)");
   app.add_flag("--invert{on}", o.invert,
                R"(Without a value: take the signal upside down, as the "Invert Signal" box does.
 
-With =auto: slice every block in both polarities. Safe while the parity tests are on: an
-upside-down frame fails every row parity. Reads of the inverted pass of a block come after
-those of the normal pass. "--invert auto" means the same unless a file named auto exists;
+With =auto: slice every block in both polarities. An upside-down frame fails every row
+parity, so a tag is not read with a wrong number; but a steady tone near 1.27, 2.7 or
+2.8 kHz with a small DC offset is read as "0.0" (tag 0000000000) in either polarity, with
+or without =auto, and a real tag can carry that ID: use --robust, which does not read
+tones. Reads of the inverted pass of a block come after those of the normal pass. "--invert auto" means the same unless a file named auto exists;
 then the command line is refused as unclear (write --invert=auto, or ./auto for the
 file).)")
       ->type_name("[=auto]");
@@ -124,6 +151,24 @@ left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)");
              R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
 output still comes in the order of the FILEs: all of one FILE's standard output, then its
 standard error, then the next FILE's.)");
+  app.add_flag("--robust", o.decode.robust,
+               R"(Decode with the tolerant path instead of the program's: it finds the polarity,
+the data rate (RF/64, RF/32, RF/16), the middle level and the swing by itself, decides each
+half-bit over its whole length, and reads swings from 4 steps of 128 up to clipping, DC
+offsets, AC coupling, noise down to 0 dB SNR and any sample rate from 8000/s, at the
+file's own rate. A read is made only when it is sure: the same 64 bits twice in a row,
+both passing the frame checks with parity and stop bit, no bit much weaker than the
+others, and clean Manchester steps between the bits. Not with --invert, --no-parity or
+--clock, which it does not need. The log is the program's log of those reads.)");
+  app.add_flag("--live", o.live,
+               R"(Read the default sound input, as Tavrel does, instead of FILEs, until Ctrl-C
+or SIGTERM. Each read is written as soon as its block is decoded.)");
+  app.add_flag("--first", o.first,
+               R"(Write only the first read of each presentation of a tag: a new number, or
+the same number after a pause of )" +
+                   std::to_string(refresh_ms) +
+                   R"( ms or more without reads (when Tavrel's window falls back to dashes).
+The log then has one line per presentation.)");
   app.add_option("FILE", o.files, "Sound files; - is standard input.");
 }
 
@@ -150,12 +195,19 @@ Options parse(Cli& cli, int argc, char** argv) {
   cli_parse(cli, args);
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
-  if (o.files.empty()) cli_usage_error(cli, "no FILE given");
+  if (o.live && !o.files.empty()) cli_usage_error(cli, "--live reads no FILE");
+  if (o.live && (o.raw || o.jobs > 1)) cli_usage_error(cli, "--live takes no --raw or --jobs");
+  if (!o.live && o.files.empty()) cli_usage_error(cli, "no FILE given");
+  if (o.decode.robust && (o.invert != "" || !o.decode.parity || cli.app.count("--clock") > 0))
+    cli_usage_error(cli,
+                    "--robust finds the polarity and the clock itself and always tests parity: "
+                    "leave out --invert, --no-parity and --clock");
   o.decode.invert = o.invert == "auto" ? invert_auto : o.invert == "on" ? 1 : 0;
-  o.decode.rate = sample_rate * 64.0 / std::stoi(o.clock);
+  // The tolerant path decodes at the file's own rate.
+  o.decode.rate = o.decode.robust ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
-  o.decode.watch = o.json || o.stats || !cli.quiet;
-  o.decode.watch_until_read = !o.json && !o.stats;
+  o.decode.watch = o.json || o.stats || o.first || !cli.quiet;
+  o.decode.watch_until_read = !o.json && !o.stats && !o.first;
   o.decode.levels = o.stats;
   return o;
 }
@@ -170,16 +222,64 @@ struct FileOutcome {
   int32_t other_peak;  ///< SoundFacts::other_peak
 };
 
-// Decodes file `index` of the command line as one run of the program.
+// Set by SIGINT and SIGTERM while a stream or the live input is read.
+std::atomic<bool> stop_requested{false};
+
+void on_stop_signal(int) {
+  stop_requested.store(true);
+}
+
+// Ctrl-C and SIGTERM end the reading, not the process; a second one ends the process.
+// No SA_RESTART: a read waiting for a stream returns at once.
+void catch_stop_signals() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// A pipe, a terminal or standard input: read as it arrives.
+bool is_stream(const std::string& path) {
+  struct stat st {};
+  return path == "-" ||
+         (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
+}
+
+// Whether a read starts a presentation of a tag: a new number, or the same after a pause
+// as long as the window's display holds a number without reads.
+struct Presentation {
+  bool any = false;
+  uint64_t bits = 0;
+  double last = 0;  ///< seconds, stream time of the last read
+};
+
+bool first_of_presentation(Presentation& p, const Read& read) {
+  const bool first = !p.any || read.frame.bits != p.bits || read.time - p.last >= refresh_ms / 1e3;
+  p = {true, read.frame.bits, read.time};
+  return first;
+}
+
+// Decodes file `index` of the command line (or the live input, for -1) as one run of
+// the program.
 FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_each) {
-  const char* file = o.files[static_cast<size_t>(index)].c_str();
+  const char* file = index < 0 ? "live" : o.files[static_cast<size_t>(index)].c_str();
+  const bool timed = index < 0 || is_stream(file);  // reads get their wall-clock time
   decoding_begin(d, o.decode);
-  if (o.json) {
-    d.on_read = [file](const Read& read) {
-      std::fputs((read_json(file, read) + "\n").c_str(), stdout);
+  Presentation presentation;
+  if (o.json || o.first) {
+    d.on_read = [&o, file, timed, &presentation](const Read& read) {
+      if (o.first && !first_of_presentation(presentation, read)) return;
+      if (o.json) {
+        std::fputs((read_json(file, read, timed ? wall_time_now() : "") + "\n").c_str(), stdout);
+      } else {
+        std::printf("%d.%d\n", read.frame.number.id_high, read.frame.number.id_low);
+      }
     };
   }
   SampleSink sink = decoding_sink(d);
+  sink.stopped = [] { return stop_requested.load(std::memory_order_relaxed); };
   if (flush_each) {
     // Reads reach a pipe or a terminal as they happen.
     sink.take = [&d](const uint8_t* samples, int32_t n) {
@@ -192,8 +292,10 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     };
   }
   SoundFacts facts;
-  const std::string error = read_sound(file, o.channel == "left" ? 0 : 1,
-                                       static_cast<int>(o.decode.rate), o.raw, sink, facts);
+  const int channel = o.channel == "left" ? 0 : 1;
+  const std::string error =
+      index < 0 ? read_live(channel, sink, stop_requested, facts)
+                : read_sound(file, channel, static_cast<int>(o.decode.rate), o.raw, sink, facts);
   decoding_end(d);
   // The program ends its last log line when it stops, also when nothing was read.
   if (facts.opened) console_print("\n");
@@ -240,20 +342,26 @@ int main(int argc, char** argv) {
   const Options o = parse(cli, argc, argv);
   console_setup();
   std::FILE* null_sink = nullptr;
-  if (o.json) {
+  if (o.json || o.first) {
     // The log is not wanted, but the decoding path writes it all the same.
     null_sink = std::fopen("/dev/null", "w");
     if (null_sink) console_stream = null_sink;
   }
 
-  // Reads reach a pipe or a terminal as they happen; a file is written in big pieces.
+  // Reads reach a pipe or a terminal as they happen, and any output as they happen when
+  // the input is live or a stream; otherwise a file is written in big pieces.
   struct stat out_stat {};
-  const bool flush_each = fstat(STDOUT_FILENO, &out_stat) != 0 || !S_ISREG(out_stat.st_mode);
+  const bool streams = o.live || std::any_of(o.files.begin(), o.files.end(), is_stream);
+  const bool flush_each =
+      streams || fstat(STDOUT_FILENO, &out_stat) != 0 || !S_ISREG(out_stat.st_mode);
 
   // Each file is decoded as one run of the program, whichever process decodes it.
   const auto decoding = std::make_unique<Decoding>();
   std::vector<FileOutcome> outcomes;
-  if (o.jobs > 1 && o.files.size() > 1) {
+  if (streams) catch_stop_signals();
+  if (o.live) {
+    outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
+  } else if (o.jobs > 1 && o.files.size() > 1) {
     outcomes = decode_in_jobs(o, *decoding, flush_each);
   } else {
     for (size_t i = 0; i < o.files.size(); ++i) {
@@ -277,8 +385,9 @@ int main(int argc, char** argv) {
   if (read_any) return 0;
   if (!cli.quiet) {
     std::fflush(stdout);
-    const HintFacts facts{*total, seen.peak, seen.other_peak, o.channel == "left" ? 0 : 1,
-                          o.decode.invert};
+    const HintFacts facts{*total,          seen.peak,
+                          seen.other_peak, o.channel == "left" ? 0 : 1,
+                          o.decode.invert, o.decode.robust};
     std::fprintf(stderr, "tavrel-decode: no tag read: %s\n", failure_hint(facts).c_str());
   }
   return 1;

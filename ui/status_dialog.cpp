@@ -17,7 +17,6 @@ constexpr int32_t block_width = 10;       ///< pixels
 constexpr int32_t block_height = 17;      ///< pixels
 constexpr int32_t position_step = 2;      ///< pixels per tick with new reads
 constexpr int32_t position_modulus = 82;  ///< keeps the block on odd positions 1..81
-constexpr int32_t refresh_ticks = 4;      ///< display refresh every 400 ms
 constexpr Rect text_area{10, 10, 478, 80};
 
 static Rect block_at(int32_t position) {

@@ -8,6 +8,12 @@
 
 namespace tavrel {
 
+constexpr int32_t tick_ms = 100;      ///< period of the dialog's timer
+constexpr int32_t refresh_ticks = 4;  ///< ticks between redraws of the number
+/// A number stays on the display only while reads keep coming: a refresh that finds no
+/// new read since the last one shows dashes. So a pause this long means the tag has left.
+constexpr int32_t refresh_ms = tick_ms * refresh_ticks;
+
 /// One dialog per process. The window is stored at initialisation and cleared by the
 /// platform once the dialog has ended; the worker's invert query reads it.
 struct StatusDialog {

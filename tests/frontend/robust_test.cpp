@@ -158,9 +158,10 @@ TEST(Robust, SignalsWithoutATagGiveNoRead) {
       {"hum", interference(Interference::mains_hum, 0.5, 50, 0.02)},
       {"telegraph", interference(Interference::telegraph, 0.5, 0, 0)},
   };
-  // Tones that the program's slicer reads as "0.0", and square waves around the rates.
+  // Tones near those that the program's slicer reads as "0.0" (2804 Hz at an offset of
+  // 0.05 does), and square waves around the rates.
   for (const double f : {1270.0, 2700.0, 2804.0}) {
-    for (const double offset : {0.02, -0.02})
+    for (const double offset : {0.02, -0.02, 0.05})
       cases.push_back({"sine", interference(Interference::sine, 0.5, f, offset)});
   }
   for (const double f : {500.0, 976.5, 1953.1, 2000.0, 3906.2, 5000.0})

@@ -366,7 +366,7 @@ std::string sound_error(const std::string& file) {
   if (child == 0) {
     close(link[0]);
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
-    SampleSink sink{[](const uint8_t*, int32_t) {}, nullptr, nullptr};
+    SampleSink sink{[](const uint8_t*, int32_t) {}, nullptr, nullptr, nullptr, nullptr};
     static uint8_t room[4096];
     sink.room = [](int32_t& n) {
       n = sizeof room;
@@ -501,6 +501,110 @@ TEST_F(Tools, StreamsThroughAPipeDecodeAsTheirFiles) {
   EXPECT_NE(r.err.find("-: truncated"), std::string::npos) << r.err;
 }
 
+TEST_F(Tools, RobustReadsWhatTheThresholdsMissAndSaysHow) {
+  struct Case {
+    const char* gen_args;
+    const char* clock;
+    const char* inverted;
+    bool program_reads;  ///< the program's path reads it too
+  };
+  for (const Case& c :
+       {Case{"", "64", "false", true},
+        {"--amplitude 0.05 --invert --dc-offset 0.08 --clock 32", "32", "true", false},
+        {"--amplitude 0.3 --dc-offset 0.3 --noise 0.05 --rate 44100", "64", "false", false},
+        {"--clock 16 --rate 96000 --bits 16 --invert", "16", "true", false}}) {
+    gen("case.wav", std::string("-s 1 ") + c.gen_args, "8400043916");
+    const Result r = run(decode_tool, "--robust --json " + path("case.wav"));
+    ASSERT_EQ(r.status, 0) << c.gen_args << r.err;
+    EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << c.gen_args;
+    const std::string first = lines(r.out).front();
+    EXPECT_EQ(field(first, "clock"), c.clock) << c.gen_args;
+    EXPECT_EQ(field(first, "inverted"), c.inverted) << c.gen_args;
+    EXPECT_GT(std::stod(field(first, "level")), 0) << c.gen_args;
+    EXPECT_NE(field(first, "snr_db"), "<missing>");
+    EXPECT_EQ(run(decode_tool, path("case.wav")).status == 0, c.program_reads) << c.gen_args;
+  }
+  // The log is the program's log of the sure reads; the program's JSON stays as it was.
+  gen("plain.wav", "-s 1", "8400043916");
+  const Result log = run(decode_tool, "--robust " + path("plain.wav"));
+  EXPECT_EQ(log.out.substr(0, 9), "\n4.14614\r");
+  EXPECT_EQ(log.out.back(), '\n');
+  EXPECT_EQ(field(lines(run(decode_tool, "--json " + path("plain.wav")).out)[0], "clock"),
+            "<missing>");
+  EXPECT_EQ(run(decode_tool, "--robust --invert " + path("plain.wav")).status, 2);
+}
+
+TEST_F(Tools, ASteadyToneIsTheProgramsZeroTagButNoRobustRead) {
+  // A 2804 Hz sine with a small offset: the program's path reads the all-zero frame.
+  InterferenceOptions o;
+  o.kind = Interference::sine;
+  o.level = 0.5;
+  o.frequency = 2804;
+  o.offset = 0.05;
+  std::mt19937 random(1);
+  std::vector<uint8_t> tone;
+  append_interference(o, 3 * sample_rate, random, tone);
+  const std::vector<uint8_t> stereo = to_stereo(tone);
+  std::ofstream(path("tone.raw"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(stereo.data()),
+             static_cast<std::streamsize>(stereo.size()));
+  const Result program = run(decode_tool, "--raw --json " + path("tone.raw"));
+  EXPECT_EQ(program.status, 0);
+  EXPECT_EQ(read_ids(program.out), std::vector<std::string>{"0000000000"});
+  const Result robust = run(decode_tool, "--robust --raw " + path("tone.raw"));
+  EXPECT_EQ(robust.status, 1);
+  EXPECT_EQ(robust.out, "\n");
+}
+
+TEST_F(Tools, FirstGivesOneLinePerPresentation) {
+  // The same tag twice with a pause, then another: three presentations.
+  gen("door.wav", "-s 0.5 --gap 0.6", "8400043916 8400043916 0102030405");
+  for (const char* path_args : {"", "--robust "}) {
+    const Result r = run(decode_tool, std::string(path_args) + "--first -q " + path("door.wav"));
+    EXPECT_EQ(r.out, "4.14614\n4.14614\n515.1029\n") << path_args;
+    const Result json =
+        run(decode_tool, std::string(path_args) + "--first -q --json " + path("door.wav"));
+    EXPECT_EQ(lines(json.out).size(), 3u) << path_args;
+  }
+}
+
+TEST_F(Tools, AStreamIsDecodedAsItArrivesAndEndsCleanlyOnSigint) {
+  gen("tag.raw", "-s 1", "8400043916");
+  // The recording goes into a pipe that stays open: a decoder that waited for the end of
+  // its input would never write. Once the output has a read, SIGINT (or the end).
+  std::ofstream(path("feed.sh")) << R"(cd "$1" && shift && mkfifo pipe
+"$@" - <pipe >out & pid=$!
+exec 3>pipe
+cat tag.raw >&3
+for i in $(seq 200); do [ -s out ] && break; sleep 0.05; done
+[ "$STOP" = int ] && kill -INT $pid || exec 3>&-
+wait $pid
+)";
+  struct Case {
+    const char* stop;
+    const char* args;
+  };
+  for (const Case& c : {Case{"end", "--raw --json"},
+                        {"end", "--robust --raw --json"},
+                        {"int", "--robust --raw"},
+                        {"int", "--raw --json"}}) {
+    std::filesystem::remove(path("pipe"));
+    const Result r = run("/usr/bin/env", std::string("STOP=") + c.stop + " sh '" + path("feed.sh") +
+                                             "' '" + dir + "' '" + decode_tool + "' " + c.args);
+    EXPECT_EQ(r.status, 0) << c.args << r.err;
+    const std::string out = slurp(path("out"));
+    ASSERT_FALSE(out.empty()) << c.args;
+    if (std::string(c.args).find("--json") == std::string::npos) {
+      EXPECT_EQ(out.substr(0, 9), "\n4.14614\r");
+      EXPECT_EQ(out.back(), '\n') << "the log is ended";
+    } else {
+      const std::string first = lines(out).at(0);
+      EXPECT_EQ(field(first, "id"), "8400043916");
+      EXPECT_EQ(field(first, "wall").size(), 24u) << first;  // 2026-12-09T05:03:12.345Z
+    }
+  }
+}
+
 TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
   struct Case {
     const char* gen_args;
@@ -519,7 +623,8 @@ TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
            {"--clock 32", "", "most runs are half as long as an RF/64 tag's: try --clock 32"},
            {"--amplitude 0.1 --mono", "",
             "the signal never reaches the thresholds (" + std::to_string(low_threshold) + " and " +
-                std::to_string(high_threshold) + " of 128): raise the input level"},
+                std::to_string(high_threshold) +
+                " of 128): raise the input level, or try --robust"},
            {"--invert", "-q", ""},
        }) {
     gen("case.wav", std::string("-s 1 ") + c.gen_args, "8400043916");
