@@ -64,7 +64,8 @@ fuzz() {
 e2e() {
   log "end-to-end tests (Xvfb, PulseAudio, Wine)"
   build windows
-  TAVREL_BUILD=$PWD/build/dev TAVREL_WINDOWS_BUILD=$PWD/build/windows tests/e2e/run_all.sh
+  TAVREL_BUILD=$PWD/build/dev TAVREL_WINDOWS_BUILD=$PWD/build/windows TAVREL_TSAN_BUILD=$PWD/build/tsan \
+    tests/e2e/run_all.sh
 }
 
 bench() {

@@ -9,7 +9,7 @@
 #include "capture/wave_capture.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
 #include <new>
 
 #include "capture/wave_capture_state.hpp"
@@ -20,6 +20,12 @@ namespace tavrel {
 WaveCapture wave_capture;
 
 static_assert(2 * block_frames == device_block_bytes);
+
+// The halves are read and written a byte at a time as relaxed atomics. The event orders
+// each hand-over; but a worker two blocks behind copies the half that the callback is
+// filling at that moment (a mix of two blocks, as a late worker may get), and plain
+// copies would then be a data race.
+constexpr auto relaxed = std::memory_order_relaxed;
 
 void allocate_buffers() {
   for (uint8_t*& buffer : wave_capture.buffers) {
@@ -67,7 +73,9 @@ static void on_wave_data(HWAVEIN device, UINT message, DWORD_PTR, DWORD_PTR para
     const int32_t half = 1 - wave_capture.current_half.load(std::memory_order_relaxed);
     wave_capture.current_half.store(half, std::memory_order_relaxed);
     const size_t bytes = std::min<size_t>(header->dwBufferLength, half_bytes);
-    std::memcpy(wave_capture.halves[half], header->lpData, bytes);
+    uint8_t* to = wave_capture.halves[half];
+    const auto* from = reinterpret_cast<const uint8_t*>(header->lpData);
+    for (size_t i = 0; i < bytes; ++i) std::atomic_ref<uint8_t>(to[i]).store(from[i], relaxed);
     report_requeue_failure(waveInAddBuffer(device, header, sizeof(WAVEHDR)));
   }
   event_set(wave_capture.event);
@@ -116,11 +124,10 @@ int32_t read_block(uint8_t* left, uint8_t* right) {
     if (waited == WaitResult::timed_out) console_print("Wait timeout!\n");
     if (waits == wait_limit) return 0;
   }
-  const uint8_t* half =
-      wave_capture.halves[wave_capture.current_half.load(std::memory_order_relaxed)];
+  uint8_t* half = wave_capture.halves[wave_capture.current_half.load(std::memory_order_relaxed)];
   for (int32_t j = 0; j < block_frames; ++j) {
-    left[j] = half[2 * j];
-    right[j] = half[2 * j + 1];
+    left[j] = std::atomic_ref<uint8_t>(half[2 * j]).load(relaxed);
+    right[j] = std::atomic_ref<uint8_t>(half[2 * j + 1]).load(relaxed);
   }
   return block_frames;
 }

@@ -30,7 +30,8 @@ struct WaveCapture {
 };
 
 /// Written by the worker; the callback reads `recording` and `event`, writes
-/// `current_half` and the halves.
+/// `current_half` and the halves (a byte at a time, as relaxed atomics, as the worker reads
+/// them).
 extern WaveCapture wave_capture;
 
 }  // namespace tavrel
