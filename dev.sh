@@ -4,7 +4,8 @@
 #   ./dev.sh test   install what is missing, build every variant, run every test
 #   ./dev.sh build  install what is missing, build the release program only
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
-#   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program
+#   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program,
+#                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -76,6 +77,9 @@ bench() {
   # benchmark (bench/live_cpu.sh) needs a quiet machine and runs with ./dev.sh bench only.
   log "tavrel-decode --raw against cat, 5 minutes of recording (release)"
   bench/file_bench.sh build/release 300
+  # Full size (20 per condition, 10000 tags, 10 h of each signal without a tag) by hand.
+  log "reads, wrong IDs and false reads of both decoding paths, small size (release)"
+  build/release/bench/robust_count --per-condition 4 --recordings 200 --hours 0.01
 }
 
 package() {
@@ -129,6 +133,7 @@ case "${1:-}" in
     build release
     build/release/bench/decode_bench
     bench/file_bench.sh build/release 3600
+    nice build/release/bench/robust_count
     bench/peer_bench.sh build/release
     bench/live_cpu.sh build/release 60
     ;;

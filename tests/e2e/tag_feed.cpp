@@ -3,13 +3,15 @@
 //
 //   tag_feed [--stop] FIFO STEP...
 //     silence:SECONDS            middle level on both channels
-//     tag:HEX10:SECONDS[:FLAG]   a tag repeating; FLAG invert (upside down) or badrow
-//                                (row 0's parity bit flipped in every frame)
+//     tag:HEX10:SECONDS[:FLAGS]  a tag repeating; FLAGS, comma-separated: invert (upside
+//                                down), badrow (row 0's parity bit flipped in every frame),
+//                                swing=STEPS, offset=STEPS (of 128), clock=64|32|16
 //     pattern:SECONDS            left = frame number & 255, right = its complement
 //     file:PATH                  a recording as captured: headerless 8-bit stereo, at sample_rate
 //
 // After the last step it keeps writing silence until killed, so that capture never
-// starves; with --stop it stops writing instead. Each step's start time goes to stderr.
+// starves; with --stop it stops writing instead. Each step's start time goes to stderr,
+// as seconds of sound fed and, on a line "wall SECONDS STEP", as Unix time.
 
 #include <chrono>
 #include <csignal>
@@ -48,19 +50,29 @@ void write_paced(Feed& feed, const std::vector<uint8_t>& stereo) {
   }
 }
 
-std::vector<std::string> split(const std::string& s) {
+std::vector<std::string> split(const std::string& s, char by = ':') {
   std::vector<std::string> parts;
   size_t from = 0;
-  for (size_t colon; (colon = s.find(':', from)) != std::string::npos; from = colon + 1) {
+  for (size_t colon; (colon = s.find(by, from)) != std::string::npos; from = colon + 1) {
     parts.push_back(s.substr(from, colon - from));
   }
   parts.push_back(s.substr(from));
   return parts;
 }
 
+// When the step that starts now begins on the wire: its first samples are written at the
+// time the feed is paced to.
+void log_step(const Feed& feed, const char* step) {
+  const auto due = feed.start + std::chrono::microseconds(feed.frames * 1000000 / sample_rate);
+  const auto wall = std::chrono::system_clock::now() + (due - std::chrono::steady_clock::now());
+  const double unix_seconds = std::chrono::duration<double>(wall.time_since_epoch()).count();
+  std::fprintf(stderr, "%.3f %s\nwall %.6f %s\n", static_cast<double>(feed.frames) / sample_rate,
+               step, unix_seconds, step);
+}
+
 [[noreturn]] void usage() {
   std::fprintf(stderr,
-               "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:invert|:badrow] | pattern:S "
+               "usage: tag_feed [--stop] FIFO silence:S | tag:HEX10:S[:FLAG,...] | pattern:S "
                "| file:PATH ...\n");
   std::exit(2);
 }
@@ -89,11 +101,19 @@ int main(int argc, char** argv) {
       samples = seconds_to_samples(seconds);
       right.assign(static_cast<size_t>(samples), 128);
     } else if (kind == "tag" && (p.size() == 3 || p.size() == 4)) {
-      const std::string flag = p.size() == 4 ? p[3] : "";
       const double secs = std::atof(p[2].c_str());
-      signal.options.invert = flag == "invert";
+      signal.options = TagSignalOptions{};
       uint64_t bits = tag_frame(std::strtoull(p[1].c_str(), nullptr, 16));
-      if (flag == "badrow") bits ^= frame_bit(13);
+      for (const std::string& flag : split(p.size() == 4 ? p[3] : "", ',')) {
+        const std::string value = flag.substr(flag.find('=') + 1);
+        if (flag == "invert") signal.options.invert = true;
+        if (flag == "badrow") bits ^= frame_bit(13);
+        if (flag.rfind("swing=", 0) == 0) signal.options.amplitude = std::atof(value.c_str()) / 128;
+        if (flag.rfind("offset=", 0) == 0)
+          signal.options.dc_offset = std::atof(value.c_str()) / 128;
+        if (flag.rfind("clock=", 0) == 0)
+          signal.options.bit_samples = clock_bit_samples(sample_rate, std::atoi(value.c_str()));
+      }
       signal.written = 0;
       signal.time = 0;
       right = tag_seconds(signal, bits, secs);
@@ -110,7 +130,7 @@ int main(int argc, char** argv) {
       }
       std::fclose(in);
       stereo.resize(stereo.size() & ~size_t{1});
-      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
+      log_step(feed, argv[arg]);
       write_paced(feed, stereo);
       continue;
     } else if (kind == "pattern" && p.size() == 2) {
@@ -120,13 +140,13 @@ int main(int argc, char** argv) {
         stereo[2 * i] = static_cast<uint8_t>(feed.pattern & 0xFF);
         stereo[2 * i + 1] = static_cast<uint8_t>(~feed.pattern & 0xFF);
       }
-      std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
+      log_step(feed, argv[arg]);
       write_paced(feed, stereo);
       continue;
     } else {
       usage();
     }
-    std::fprintf(stderr, "%.3f %s\n", static_cast<double>(feed.frames) / sample_rate, argv[arg]);
+    log_step(feed, argv[arg]);
     write_paced(feed, to_stereo(right));
   }
   if (stop) return 0;
