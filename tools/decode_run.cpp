@@ -8,7 +8,7 @@
 
 namespace tavrel {
 
-static void watch_run(void* context, int32_t, int32_t run_length) {
+static void watch_run(void* context, int32_t level, int32_t run_length) {
   Decoding& d = *static_cast<Decoding*>(context);
   // Runs alternate high, low from the first rising crossing, whatever invert says; the
   // slicer steps over the sample that ends a low run.
@@ -18,17 +18,26 @@ static void watch_run(void* context, int32_t, int32_t run_length) {
   d.run_halves = 0;
   d.position += run_length + (high ? 0 : 1);
   if (d.pass_counted) ++d.stats.runs[high][std::clamp(run_length, 0, counted_run)];
+  if (d.on_event)
+    d.on_event(
+        {WatchKind::run, d.pass_inverted, d.run_start, run_length, level, FrameCheck::too_few});
 }
 
 static void watch_check(void* context, FrameCheck result, const Frame& frame) {
   Decoding& d = *static_cast<Decoding*>(context);
   ++d.stats.checks[static_cast<int>(result)];
   ++d.run_halves;
-  if (result != FrameCheck::ok) return;
-  if (!d.on_read) return;
   // The first half-bit of a long run ends halfway through it.
   const bool first_of_two = d.run_halves == 1 && d.run_length >= long_run;
   const int64_t end = d.run_start + (first_of_two ? d.run_length / 2 : d.run_length);
+  if (d.on_event) {
+    const int64_t start = d.run_halves == 2 ? d.run_start + d.run_length / 2 : d.run_start;
+    d.on_event({WatchKind::check, d.pass_inverted, start, static_cast<int32_t>(end - start),
+                half_bit_ring.levels[(half_bit_ring.write_index + ring_size - 1) % ring_size],
+                result});
+  }
+  if (result != FrameCheck::ok) return;
+  if (!d.on_read) return;
   Read read{static_cast<double>(end) / d.options.rate, frame,
             read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted, nullptr};
   d.on_read(read);
@@ -58,7 +67,9 @@ void decoding_begin(Decoding& d, const DecodeOptions& options) {
 }
 
 // Places the runs of the pass about to start in time: the first begins at `origin`.
-static void start_pass(Decoding& d, int64_t origin, bool inverted, bool counted) {
+// `first` is the pass's first sample.
+static void start_pass(Decoding& d, int64_t first, int64_t origin, bool inverted, bool counted) {
+  if (d.on_event) d.on_event({WatchKind::block, inverted, first, 0, 0, FrameCheck::too_few});
   d.position = origin;
   d.pass_runs = 0;
   d.pass_inverted = inverted;
@@ -74,13 +85,13 @@ static void feed(Decoding& d) {
   if (both) std::memcpy(d.inverted, b.right, static_cast<size_t>(b.carry + n));
   const bool inverted = d.options.invert == 1;
   // right[x] is sample fed - carry + x of the recording.
-  const int64_t origin =
-      d.options.watch ? d.fed - b.carry + slice_start(b.right, std::max(len, 0)) : 0;
-  if (d.options.watch) start_pass(d, origin, inverted, true);
+  const int64_t first = d.fed - b.carry;
+  const int64_t origin = d.options.watch ? first + slice_start(b.right, std::max(len, 0)) : 0;
+  if (d.options.watch) start_pass(d, first, origin, inverted, true);
   slice_pass(b, n, inverted ? 1 : 0);
   if (both) {
     // An upside-down frame fails every row parity, so the wrong polarity reads nothing.
-    if (d.options.watch) start_pass(d, origin, true, false);
+    if (d.options.watch) start_pass(d, first, origin, true, false);
     slice_block(d.inverted, len, 1);
   }
   d.fed += n;

@@ -21,6 +21,7 @@
 #include "tools/decode_run.hpp"
 #include "tools/live_in.hpp"
 #include "tools/ordered_jobs.hpp"
+#include "tools/plot_cairo.hpp"
 #include "tools/read_report.hpp"
 #include "tools/sound_in.hpp"
 #include "ui/status_dialog.hpp"
@@ -82,6 +83,12 @@ struct Options {
   bool live = false;
   bool first = false;
   int jobs = 1;
+  std::string plot;  ///< picture to draw, or empty
+  double from = -1;  ///< seconds; negative: where the signal starts
+  double length = default_plot_seconds;
+  std::string plot_size = std::to_string(plot_width) + "x" + std::to_string(plot_height);
+  int width = plot_width;  ///< pixels
+  int height = plot_height;
   std::vector<std::string> files;
 };
 
@@ -169,6 +176,29 @@ the same number after a pause of )" +
                    std::to_string(refresh_ms) +
                    R"( ms or more without reads (when Tavrel's window falls back to dashes).
 The log then has one line per presentation.)");
+  cli_file(cli, "--plot", o.plot,
+           R"(Draw what the decoder saw of a stretch of each FILE into a picture: PNG or SVG,
+chosen by the name's ending. From the top: the analysed channel's samples with the two
+thresholds and the dead band between them; the runs the slicer reported, by length, high
+and low apart, dropped runs crossed out; the half-bits stored; every window whose header
+passed, with its bits up to where it failed and the test that failed; a row per frame test
+result with a mark for every window tested; the frames read, with their number. The title
+names the file, rate, polarity, clock and the reads in the stretch; when nothing was read,
+the line under it says why, as --stats does. With several FILEs, each picture's name gets
+the recording's name before its ending: plot.png gives plot-card.png for card.wav.)")
+      ->type_name("FILE.png|FILE.svg");
+  cli_number(cli, "--from", o.from, 0, 1e9, "S",
+             R"(Where the stretch starts, in seconds from the start of the recording (default:
+2 ms before the first millisecond whose samples lie )" +
+                 std::to_string(signal_steps) +
+                 R"( or more steps from the middle level on
+average, so that noise alone does not count; the last stretch of a recording without one).)");
+  cli_number(cli, "--length", o.length, 0.001, 3600, "S",
+             "How long the stretch is, in seconds (default " + number_text(default_plot_seconds) +
+                 ": about three frames).");
+  app.add_option("--plot-size", o.plot_size,
+                 "The picture's width and height in pixels (default " + o.plot_size + ").")
+      ->type_name("WxH");
   app.add_option("FILE", o.files, "Sound files; - is standard input.");
 }
 
@@ -202,13 +232,25 @@ Options parse(Cli& cli, int argc, char** argv) {
     cli_usage_error(cli,
                     "--robust finds the polarity and the clock itself and always tests parity: "
                     "leave out --invert, --no-parity and --clock");
+  // The picture is drawn from the program's own decoding path.
+  if (!o.plot.empty() && o.decode.robust)
+    cli_usage_error(cli, "--plot shows the program's decoding path: not with --robust");
+  if (!o.plot.empty() && !plot_format_known(o.plot))
+    cli_usage_error(cli, "--plot takes a file name ending in .png or .svg, not " + o.plot);
+  char x = 0;
+  char rest = 0;
+  if (std::sscanf(o.plot_size.c_str(), "%d%c%d%c", &o.width, &x, &o.height, &rest) != 3 ||
+      x != 'x' || o.width < 200 || o.height < 150 || o.width > 20000 || o.height > 20000)
+    cli_usage_error(
+        cli, "--plot-size takes WIDTHxHEIGHT from 200x150 to 20000x20000, not " + o.plot_size);
   o.decode.invert = o.invert == "auto" ? invert_auto : o.invert == "on" ? 1 : 0;
   // The tolerant path decodes at the file's own rate.
   o.decode.rate = o.decode.robust ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
-  o.decode.watch = o.json || o.stats || o.first || !cli.quiet;
-  o.decode.watch_until_read = !o.json && !o.stats && !o.first;
-  o.decode.levels = o.stats;
+  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || !o.plot.empty();
+  // The picture shows the whole stretch, reads or not.
+  o.decode.watch_until_read = !o.json && !o.stats && !o.first && o.plot.empty();
+  o.decode.levels = o.stats || !o.plot.empty();
   return o;
 }
 
@@ -261,15 +303,49 @@ bool first_of_presentation(Presentation& p, const Read& read) {
   return first;
 }
 
+// The picture for `file`: the name given, or with several recordings that name with the
+// recording's own name before its ending.
+std::string picture_name(const std::string& plot, const std::string& file, size_t files) {
+  if (files <= 1) return plot;
+  const std::string stem = std::filesystem::path(file).stem().string();
+  const size_t dot = plot.size() - 4;  // ".png" or ".svg"
+  return plot.substr(0, dot) + "-" + stem + plot.substr(dot);
+}
+
+// Draws what `plot` gathered of `file`; false when the picture could not be written.
+bool draw_plot(const Options& o, PlotStretch& plot, const std::string& file,
+               const SoundFacts& facts, const DecodeStats& stats) {
+  plot.file_rate = facts.file_rate;
+  if (stats.checks[static_cast<int>(FrameCheck::ok)] == 0) {
+    plot.hint = failure_hint({stats, facts.peak, facts.other_peak, o.channel == "left" ? 0 : 1,
+                              o.decode.invert, o.decode.robust});
+  }
+  const std::string picture = picture_name(o.plot, file, o.files.size());
+  const std::string problem = plot_draw(plot_layout(plot), picture, o.width, o.height);
+  if (problem.empty()) return true;
+  std::fflush(stdout);
+  std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
+  return false;
+}
+
 // Decodes file `index` of the command line (or the live input, for -1) as one run of
 // the program.
 FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_each) {
-  const char* file = index < 0 ? "live" : o.files[static_cast<size_t>(index)].c_str();
+  const std::string name = index < 0 ? "live" : o.files[static_cast<size_t>(index)];
+  const char* file = name.c_str();
   const bool timed = index < 0 || is_stream(file);  // reads get their wall-clock time
+  const bool plotting = !o.plot.empty();
+  const auto plot = std::make_unique<PlotStretch>();
   decoding_begin(d, o.decode);
+  if (plotting) {
+    plot_begin(*plot, name, o.decode, std::stoi(o.clock), o.from, o.length);
+    d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
+  }
   Presentation presentation;
-  if (o.json || o.first) {
-    d.on_read = [&o, file, timed, &presentation](const Read& read) {
+  if (o.json || o.first || plotting) {
+    d.on_read = [&o, file, timed, &presentation, &plot](const Read& read) {
+      if (!o.plot.empty()) plot_read(*plot, read);
+      if (!o.json && !o.first) return;
       if (o.first && !first_of_presentation(presentation, read)) return;
       if (o.json) {
         std::fputs((read_json(file, read, timed ? wall_time_now() : "") + "\n").c_str(), stdout);
@@ -280,15 +356,19 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   }
   SampleSink sink = decoding_sink(d);
   sink.stopped = [] { return stop_requested.load(std::memory_order_relaxed); };
-  if (flush_each) {
-    // Reads reach a pipe or a terminal as they happen.
-    sink.take = [&d](const uint8_t* samples, int32_t n) {
+  if (flush_each || plotting) {
+    // Reads reach a pipe or a terminal as they happen; the plot sees every sample before
+    // the decoder does.
+    sink.take = [&](const uint8_t* samples, int32_t n) {
+      if (plotting) plot_take(*plot, samples, n);
       decoding_take(d, samples, n);
-      std::fflush(stdout);
+      if (flush_each) std::fflush(stdout);
     };
-    sink.filled = [&d](int32_t n) {
+    sink.filled = [&](int32_t n) {
+      int32_t room = 0;
+      if (plotting) plot_take(*plot, decoding_room(d, room), n);
       decoding_filled(d, n);
-      std::fflush(stdout);
+      if (flush_each) std::fflush(stdout);
     };
   }
   SoundFacts facts;
@@ -297,6 +377,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
       index < 0 ? read_live(channel, sink, stop_requested, facts)
                 : read_sound(file, channel, static_cast<int>(o.decode.rate), o.raw, sink, facts);
   decoding_end(d);
+  d.on_event = nullptr;
+  d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
   if (facts.opened) console_print("\n");
   FileOutcome outcome{read_register.last_high.load() != -1, !error.empty(), d.stats, facts.peak,
@@ -309,6 +391,7 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     std::fflush(stdout);
     write_stats(stderr, file, facts, o.decode, d.stats);
   }
+  if (plotting && facts.opened && !draw_plot(o, *plot, name, facts, d.stats)) outcome.failed = true;
   return outcome;
 }
 

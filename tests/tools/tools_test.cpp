@@ -782,5 +782,34 @@ TEST_F(Tools, JobsGiveTheOutputAndStatusOfOneFileAfterTheOther) {
   }
 }
 
+TEST_F(Tools, PlotWritesOnePictureOfTheAskedSizePerRecording) {
+  gen("card.wav", "-s 0.3", "8400043916");
+  gen("quiet.wav", "-s 0.3 --amplitude 0.1", "8400043916");
+  // The reads and the exit status are those of decoding alone.
+  Result r = run(decode_tool, "--json --plot " + path("one.png") + " " + path("card.wav"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, run(decode_tool, "--json " + path("card.wav")).out);
+  const std::string png = slurp(path("one.png"));
+  ASSERT_GT(png.size(), 24u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x06\x40\0\0\x03\x84", 8)) << "1600x900";
+
+  // With -j, each process draws its own recording's picture.
+  r = run(decode_tool, "-j 2 --plot " + path("p.svg") +
+                           " --plot-size 800x450 --from 0.1 --length 0.05 " + path("card.wav") +
+                           " " + path("quiet.wav"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"p-card.svg", "p-quiet.svg"})
+    EXPECT_NE(slurp(path(name)).find("width=\"800px\" height=\"450px\""), std::string::npos)
+        << name;
+
+  for (const char* args : {"--plot x.jpg", "--plot x.png --plot-size 800",
+                           "--plot x.png --length 0", "--plot x.png --robust"})
+    EXPECT_EQ(run(decode_tool, std::string(args) + " " + path("card.wav")).status, 2) << args;
+  r = run(decode_tool, "--plot " + path("no/such/dir.png") + " " + path("card.wav"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no/such/dir.png"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tavrel

@@ -1,0 +1,302 @@
+#include "tools/plot_layout.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "decode/read_register.hpp"
+#include "frontend/level_slicer.hpp"
+
+namespace tavrel {
+
+// A window ends with the half-bit tested and reaches 128 half-bits back, each at most one
+// run long: events this far before and behind the stretch can still be drawn in it.
+constexpr int64_t window_reach = int64_t{ring_size} * max_run;
+
+// By FrameCheck result, in its order.
+static const char* const check_names[] = {
+    "too few half-bits", "header", "Manchester", "row parity", "column parity", "stop bit", "read"};
+static_assert(std::size(check_names) == frame_check_count);
+
+const char* check_name(FrameCheck result) {
+  return check_names[static_cast<size_t>(result)];
+}
+
+void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
+                int32_t clock, double from_seconds, double seconds) {
+  p.file = file;
+  p.options = options;
+  p.clock = clock;
+  p.file_rate = 0;
+  p.from = from_seconds < 0 ? -1 : std::llround(from_seconds * options.rate);
+  p.length = std::max<int64_t>(1, std::llround(seconds * options.rate));
+  p.first = 0;
+  p.seen = 0;
+  p.level_sum = 0;
+  p.samples.clear();
+  p.events.clear();
+  p.reads.clear();
+  p.hint.clear();
+  p.read_count = 0;
+  p.last_read.clear();
+}
+
+// Samples from `index` on are no longer wanted while signal is searched for.
+static void drop_before(PlotStretch& p, int64_t index) {
+  if (index <= p.first) return;
+  const auto n = std::min<int64_t>(index - p.first, static_cast<int64_t>(p.samples.size()));
+  p.samples.erase(p.samples.begin(), p.samples.begin() + n);
+  p.first += n;
+}
+
+void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n) {
+  const int64_t ms = std::max<int64_t>(1, std::llround(p.options.rate / 1000));
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t index = p.seen + i;
+    if (p.from >= 0) {
+      if (index < p.from || index >= p.from + p.length) continue;
+      if (p.samples.empty()) p.first = index;
+      p.samples.push_back(samples[i]);
+      continue;
+    }
+    // Until signal shows, keep the last stretch: it is drawn if none ever does.
+    p.samples.push_back(samples[i]);
+    p.level_sum += std::abs(samples[i] - 128);
+    if ((index + 1) % ms != 0) continue;
+    // Signal: a millisecond whose samples lie signal_steps from the middle on average, so
+    // that noise alone does not count. Start a little before it, so that its onset shows.
+    if (p.level_sum >= signal_steps * ms) {
+      const int64_t lead = std::min<int64_t>(2 * ms, p.length / 5);
+      p.from = std::max(p.first, index + 1 - ms - lead);
+      drop_before(p, p.from);
+      if (static_cast<int64_t>(p.samples.size()) > p.length) p.samples.resize(p.length);
+    } else if (static_cast<int64_t>(p.samples.size()) >= 2 * p.length + 4 * ms) {
+      drop_before(p, index + 1 - p.length - 3 * ms);
+    }
+    p.level_sum = 0;
+  }
+  p.seen += n;
+}
+
+void plot_event(PlotStretch& p, const WatchEvent& event) {
+  const int64_t end = event.start + event.length;
+  if (p.from >= 0) {
+    if (end + window_reach < p.from || event.start >= p.from + p.length + window_reach) return;
+    p.events.push_back(event);
+    return;
+  }
+  p.events.push_back(event);
+  if (p.events.size() >= 8192) {
+    // The kept samples reach up to two stretches back.
+    const int64_t keep = p.seen - 2 * p.length - window_reach;
+    std::erase_if(p.events, [keep](const WatchEvent& e) { return e.start + e.length < keep; });
+  }
+}
+
+static std::string number_of(const Read& read) {
+  return std::to_string(read.frame.number.id_high) + "." + std::to_string(read.frame.number.id_low);
+}
+
+void plot_read(PlotStretch& p, const Read& read) {
+  ++p.read_count;
+  p.last_read = number_of(read);
+  const int64_t end = std::llround(read.time * p.options.rate);
+  if (p.from < 0 || (end > p.from && end <= p.from + p.length + window_reach))
+    p.reads.push_back(read);
+}
+
+namespace {
+
+struct Builder {
+  const PlotStretch& p;
+  Layout& out;
+  int64_t from;  ///< first sample of the stretch
+  int64_t to;    ///< first sample behind it
+
+  double ms(int64_t sample) const { return static_cast<double>(sample) * 1000.0 / p.options.rate; }
+  bool shown(int64_t start, int64_t end) const { return end > from && start < to; }
+  int32_t lane(LaneKind kind, bool inverted, int32_t rows, std::string name) {
+    if (inverted && p.options.invert == invert_auto) name += " (inverted)";
+    out.lanes.push_back({kind, inverted, rows, std::move(name)});
+    return static_cast<int32_t>(out.lanes.size()) - 1;
+  }
+  void mark(MarkKind kind, int32_t lane_index, int64_t start, int64_t end, double low, double high,
+            std::string text = {}) {
+    out.marks.push_back({kind, lane_index, ms(start), ms(end), low, high, std::move(text)});
+  }
+};
+
+// The tested half-bits of one pass, in order, each with the pass it belongs to.
+struct Tested {
+  const WatchEvent* event;
+  int64_t segment;  ///< counts the passes: a window never reaches into an earlier one
+};
+
+std::string format(const char* pattern, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+void add_signal(Builder& b) {
+  const int32_t lane = b.lane(LaneKind::signal, false, 1, "signal");
+  b.mark(MarkKind::dead_band, lane, b.from, b.to, low_threshold, high_threshold);
+  for (const int8_t level : {low_threshold, high_threshold})
+    b.mark(MarkKind::threshold, lane, b.from, b.to, level, level, format("%+.0f", level));
+  const int64_t skip = std::max<int64_t>(0, b.from - b.p.first);
+  const int64_t end = std::min<int64_t>(b.to - b.p.first, static_cast<int64_t>(b.p.samples.size()));
+  for (int64_t i = skip; i < end; ++i)
+    b.out.trace.push_back(static_cast<int8_t>(b.p.samples[static_cast<size_t>(i)] - 128));
+  b.mark(MarkKind::trace, lane, b.p.first + skip, b.p.first + std::max(skip, end), 0, 0);
+  b.out.sample_ms = b.ms(1);
+}
+
+void add_runs(Builder& b, const std::vector<const WatchEvent*>& pass) {
+  const int32_t lane = b.lane(LaneKind::runs, false, 1, "runs (samples)");
+  b.mark(MarkKind::run_band, lane, b.from, b.to, min_run, long_run - 1, "one half-bit");
+  b.mark(MarkKind::run_band, lane, b.from, b.to, long_run, max_run, "two half-bits");
+  for (size_t i = 0; i < pass.size(); ++i) {
+    const WatchEvent& e = *pass[i];
+    const int64_t end = e.start + e.length;
+    if (e.kind != WatchKind::run || !b.shown(e.start, end)) continue;
+    // Upper or lower side of the band, whatever invert made of it.
+    const bool high = (e.level != 0) != e.inverted;
+    b.mark(high ? MarkKind::high_run : MarkKind::low_run, lane, e.start, end, e.length, e.length,
+           std::to_string(e.length));
+    const bool tested = i + 1 < pass.size() && pass[i + 1]->kind == WatchKind::check;
+    if (!tested) b.mark(MarkKind::dropped, lane, e.start, end, e.length, e.length);
+  }
+}
+
+// Rows of the windows lane: a window goes into the first row free `gap` before its start.
+int32_t row_for(std::vector<int64_t>& row_ends, int64_t start, int64_t end, int64_t gap) {
+  for (size_t r = 0; r < row_ends.size(); ++r) {
+    if (row_ends[r] + gap <= start) {
+      row_ends[r] = end;
+      return static_cast<int32_t>(r);
+    }
+  }
+  row_ends.push_back(end);
+  return static_cast<int32_t>(row_ends.size()) - 1;
+}
+
+void add_pass(Builder& b, const std::vector<const WatchEvent*>& pass, bool inverted) {
+  std::vector<Tested> tested;
+  int64_t segment = 0;
+  for (const WatchEvent* e : pass) {
+    if (e->kind == WatchKind::block) ++segment;
+    if (e->kind == WatchKind::check) tested.push_back({e, segment});
+  }
+
+  const int32_t half_lane = b.lane(LaneKind::half_bits, inverted, 1, "half-bits");
+  const int32_t window_lane = b.lane(LaneKind::windows, inverted, 1, "header passed");
+  const int32_t test_lane = b.lane(LaneKind::tests, inverted,
+                                   static_cast<int32_t>(std::size(check_names)), "frame tests");
+  std::vector<int64_t> row_ends;
+  for (size_t j = 0; j < tested.size(); ++j) {
+    const WatchEvent& e = *tested[j].event;
+    const int64_t end = e.start + e.length;
+    if (b.shown(e.start, end))
+      b.mark(MarkKind::half_bit, half_lane, e.start, end, e.level, e.level);
+    if (end <= b.from) continue;
+    const auto result = static_cast<double>(e.result);
+    if (end <= b.to) b.mark(MarkKind::test, test_lane, end, end, result, result);
+    if (e.result == FrameCheck::too_few || e.result == FrameCheck::header) continue;
+
+    // The window's oldest half-bit, or the oldest still known of this pass.
+    const auto last = static_cast<int64_t>(j);
+    const int64_t true_start = last + 1 - ring_size;
+    auto oldest = static_cast<size_t>(std::max<int64_t>(true_start, 0));
+    while (tested[oldest].segment != tested[j].segment) ++oldest;
+    // A row holds the next window only some way behind the last one's label.
+    if (!b.shown(tested[oldest].event->start, end)) continue;
+    const int32_t row = row_for(row_ends, tested[oldest].event->start, end, b.p.length / 10);
+    b.mark(MarkKind::window, window_lane, tested[oldest].event->start, end, row, result,
+           check_name(e.result));
+    // Pairs counted from the window's true start, so that bits keep their places; the
+    // first equal pair is where the Manchester test stopped.
+    for (int64_t k = true_start; k < last; k += 2) {
+      if (k < static_cast<int64_t>(oldest)) continue;
+      const WatchEvent& a = *tested[static_cast<size_t>(k)].event;
+      const WatchEvent& c = *tested[static_cast<size_t>(k) + 1].event;
+      const MarkKind kind = a.level == c.level ? MarkKind::bit_invalid
+                            : a.level == 0     ? MarkKind::bit_one
+                                               : MarkKind::bit_zero;
+      if (b.shown(a.start, c.start + c.length))
+        b.mark(kind, window_lane, a.start, c.start + c.length, row, row);
+      if (kind == MarkKind::bit_invalid) break;
+    }
+  }
+  b.out.lanes[static_cast<size_t>(window_lane)].rows =
+      std::max<int32_t>(1, static_cast<int32_t>(row_ends.size()));
+}
+
+// Brackets every frame read that overlaps the stretch; returns the number that end in it.
+size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) {
+  const int32_t lane = b.lane(LaneKind::reads, false, 1, "reads");
+  size_t shown = 0;
+  for (const Read& read : b.p.reads) {
+    const int64_t end = std::llround(read.time * b.p.options.rate);
+    if (end <= b.from) continue;
+    if (end <= b.to) ++shown;
+    // The frame starts with the window's oldest half-bit, 128 tests back in its pass.
+    int64_t start = end;
+    int32_t back = 0;
+    const auto& pass = passes[read.inverted ? 1 : 0];
+    for (auto it = pass.rbegin(); it != pass.rend(); ++it) {
+      const WatchEvent& e = **it;
+      if (e.kind == WatchKind::block && back > 0) break;
+      if (e.kind != WatchKind::check || e.start >= end) continue;
+      start = e.start;
+      if (++back == ring_size) break;
+    }
+    if (b.shown(start, end))
+      b.mark(MarkKind::read, lane, start, end, read.repeat, read.repeat, number_of(read));
+  }
+  return shown;
+}
+
+}  // namespace
+
+Layout plot_layout(const PlotStretch& p) {
+  Layout out;
+  const int64_t from = p.from >= 0 ? p.from : p.first;
+  Builder b{p, out, from, from + p.length};
+  out.from = b.ms(b.from);
+  out.to = b.ms(b.to);
+
+  // The events of each polarity's passes, in order: passes of both alternate by block.
+  std::vector<const WatchEvent*> passes[2];
+  for (const WatchEvent& e : p.events) passes[e.inverted ? 1 : 0].push_back(&e);
+  const bool both = p.options.invert == invert_auto;
+  const bool first_inverted = p.options.invert == 1;
+
+  add_signal(b);
+  add_runs(b, passes[first_inverted ? 1 : 0]);
+  for (const bool inverted : {false, true}) {
+    if (both || inverted == first_inverted) add_pass(b, passes[inverted ? 1 : 0], inverted);
+  }
+  const size_t reads = add_reads(b, passes);
+  for (const WatchEvent* e : passes[first_inverted ? 1 : 0]) {
+    if (e->kind == WatchKind::block && e->start >= b.from && e->start < b.to)
+      b.mark(MarkKind::block, -1, e->start, e->start, 0, 0);
+  }
+
+  const char* polarity = both ? "both" : first_inverted ? "inverted" : "normal";
+  char title[512];
+  std::snprintf(title, sizeof title,
+                "%s  |  %d samples/s (decoded at %.0f/s), polarity %s, clock RF/%d, parity %s"
+                "  |  %zu read%s ending in %.1f to %.1f ms",
+                p.file.c_str(), p.file_rate, p.options.rate, polarity, p.clock,
+                p.options.parity ? "on" : "off", reads, reads == 1 ? "" : "s", out.from, out.to);
+  out.title = title;
+  out.hint = p.hint;
+  if (p.read_count > 0) {
+    out.outcome = "read " + p.last_read + ": " + std::to_string(p.read_count) + " frame" +
+                  (p.read_count == 1 ? "" : "s") + " in the whole recording";
+  }
+  return out;
+}
+
+}  // namespace tavrel

@@ -1,0 +1,112 @@
+#pragma once
+// A picture of one stretch of a recording as plain data: lanes one above the other, and
+// marks in them, each with its time and kind. Built from what the decoder's watch saw,
+// so that the drawing shows the decoder's own view and can be tested without pixels.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/decode_run.hpp"
+
+namespace tavrel {
+
+constexpr double default_plot_seconds = 0.1;  ///< about three frames at RF/64
+constexpr int32_t signal_steps = 4;           ///< mean steps from the middle that count as signal
+constexpr int32_t shown_run = 40;             ///< samples; longer runs are drawn at this height
+
+/// What the decoder saw of one stretch, gathered while a recording is decoded.
+struct PlotStretch {
+  std::string file;
+  DecodeOptions options;
+  int32_t clock;                   ///< the tag's data rate as a divider of the field
+  int32_t file_rate;               ///< samples per second in the file
+  int64_t from;                    ///< first sample of the stretch; -1 until signal is found
+  int64_t length;                  ///< samples in the stretch
+  int64_t first;                   ///< sample index of samples[0]
+  int64_t seen;                    ///< samples of the recording taken so far
+  int64_t level_sum;               ///< steps from the middle, summed over this millisecond
+  std::vector<uint8_t> samples;    ///< the analysed channel, unsigned, as taken
+  std::vector<WatchEvent> events;  ///< passes, runs and tests in and just before the stretch
+  std::vector<Read> reads;         ///< reads whose frame ends in the stretch
+  std::string hint;                ///< why the whole recording gave no read, if it did not
+  int64_t read_count;              ///< reads in the whole recording
+  std::string last_read;           ///< the number of the last of them, "id_high.id_low"
+};
+
+/// Starts gathering a stretch of `seconds` from `from_seconds`; when that is negative,
+/// from 2 ms before the first millisecond whose samples lie signal_steps or more from the
+/// middle on average (or, without one, the last stretch).
+void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
+                int32_t clock, double from_seconds, double seconds);
+
+/// Takes the next `n` samples of the analysed channel, before the decoder gets them.
+void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
+
+/// Takes one event or read of the watch.
+void plot_event(PlotStretch& p, const WatchEvent& event);
+void plot_read(PlotStretch& p, const Read& read);
+
+enum class LaneKind : uint8_t {
+  signal,     ///< samples in signed steps, thresholds, dead band
+  runs,       ///< run lengths in samples
+  half_bits,  ///< the levels stored in the window
+  windows,    ///< windows whose header passed, with their 64 bits; one row each at a time
+  tests,      ///< one row per test result
+  reads,      ///< frames read
+};
+
+struct Lane {
+  LaneKind kind;
+  bool inverted;     ///< half_bits, windows, tests: of the pass with invert set
+  int32_t rows;      ///< rows of windows or tests
+  std::string name;  ///< shown beside the lane
+};
+
+enum class MarkKind : uint8_t {
+  dead_band,    ///< signal: low..high in signed steps
+  threshold,    ///< signal: a line at `low` signed steps
+  trace,        ///< signal: the samples (Layout::trace)
+  block,        ///< every lane: a pass starts with an empty window at `start`
+  run_band,     ///< runs: low..high samples taken as one (value 1) or two (2) half-bits
+  high_run,     ///< runs: a run of `low` samples above the thresholds' band
+  low_run,      ///< runs: the same below
+  dropped,      ///< runs: the run over the same span was dropped
+  half_bit,     ///< half_bits: level `low`
+  window,       ///< windows: in row `low`, tested with result `high`
+  bit_one,      ///< windows: a (0,1) pair in row `low`
+  bit_zero,     ///< windows: a (1,0) pair in row `low`
+  bit_invalid,  ///< windows: an equal pair in row `low`: no bit
+  test,         ///< tests: the window ending at `start` tested with result `low` (its row)
+  read,         ///< reads: the frame read, `text` its number
+};
+
+struct Mark {
+  MarkKind kind;
+  int32_t lane;  ///< index into Layout::lanes; -1 for every lane
+  double start;  ///< ms from the start of the recording
+  double end;    ///< ms; equal to start for a moment
+  double low;    ///< the kind's quantity, as its comment says
+  double high;
+  std::string text;  ///< a label, or empty
+};
+
+struct Layout {
+  std::string title;
+  std::string hint;     ///< why nothing was read; empty when there is nothing to say
+  std::string outcome;  ///< what the whole recording gave when a tag was read, or empty
+  double from;          ///< ms at the left edge
+  double to;            ///< ms at the right edge
+  std::vector<Lane> lanes;
+  std::vector<Mark> marks;
+  std::vector<int8_t> trace;  ///< signed samples, the first at `from`
+  double sample_ms;           ///< ms between two samples of the trace
+};
+
+/// The name of a test result as the tests lane and the legend show it.
+const char* check_name(FrameCheck result);
+
+/// The lanes and marks for what `p` gathered.
+Layout plot_layout(const PlotStretch& p);
+
+}  // namespace tavrel
