@@ -73,13 +73,14 @@ bench() {
   log "benchmark (release)"
   build release
   build/release/bench/decode_bench --benchmark_min_time=0.2
-  # A small size here; full size by hand: bench/file_bench.sh. The live program's CPU
-  # benchmark (bench/live_cpu.sh) needs a quiet machine and runs with ./dev.sh bench only.
+  # Small sizes here; full size by hand with ./dev.sh bench.
   log "tavrel-decode --raw against cat, 5 minutes of recording (release)"
   bench/file_bench.sh build/release 300
   # Full size (20 per condition, 10000 tags, 10 h of each signal without a tag) by hand.
   log "reads, wrong IDs and false reads of both decoding paths, small size (release)"
   build/release/bench/robust_count --per-condition 4 --recordings 200 --hours 0.01
+  log "the live program's processor time against arecord's, 10 s (release)"
+  bench/live_cpu.sh build/release 10
 }
 
 package() {

@@ -98,7 +98,9 @@ end=$(date +%s%N)
 # Escape ends the program, which writes out its console log.
 wid=$(xdotool search --onlyvisible --name '^Tavrel$' | head -n 1)
 xdotool windowfocus --sync "$wid" 2>/dev/null || true
-xdotool key --window "$wid" Escape
+# Sent to the window, or else (a GTK window may refuse synthetic events) to the focus;
+# SIGTERM ends the program the same way when neither reaches it.
+xdotool key --window "$wid" Escape 2>/dev/null || xdotool key Escape 2>/dev/null || kill -TERM $prog
 wait_for 100 sh -c "! kill -0 $prog 2>/dev/null"
 reads=$(tr '\r' '\n' <"$work/out" | grep -c . || true)
 
