@@ -16,6 +16,7 @@
 
 #include "platform/console.hpp"
 #include "platform/dialog.hpp"
+#include "platform/dialog_layout.hpp"
 #include "ui/invert_query.hpp"
 #include "ui/status_dialog.hpp"
 
@@ -141,13 +142,13 @@ static gboolean draw_static(GtkWidget* widget, cairo_t* cr, gpointer data) {
 }
 
 static void add_static(GtkWidget* fixed, StaticControl& control, int32_t edge, bool backing,
-                       int32_t x, int32_t y, int32_t w, int32_t h) {
+                       const DialogUnits& box) {
   control.widget = gtk_drawing_area_new();
   control.edge = edge;
-  const int32_t width = px_x(w);
-  const int32_t height = px_y(h);
+  const int32_t width = px_x(box.width);
+  const int32_t height = px_y(box.height);
   gtk_widget_set_size_request(control.widget, width, height);
-  gtk_fixed_put(GTK_FIXED(fixed), control.widget, px_x(x), px_y(y));
+  gtk_fixed_put(GTK_FIXED(fixed), control.widget, px_x(box.left), px_y(box.top));
   g_signal_connect(control.widget, "draw", G_CALLBACK(draw_static), &control);
   if (!backing) return;
   control.backing =
@@ -157,10 +158,10 @@ static void add_static(GtkWidget* fixed, StaticControl& control, int32_t edge, b
   cairo_paint(control.context);
 }
 
-static GtkWidget* add_check_box(GtkWidget* fixed, const char* text, int32_t x, int32_t y) {
+static GtkWidget* add_check_box(GtkWidget* fixed, const char* text, const DialogUnits& units) {
   GtkWidget* box = gtk_check_button_new_with_label(text);
-  gtk_widget_set_size_request(box, px_x(64), px_y(10));
-  gtk_fixed_put(GTK_FIXED(fixed), box, px_x(x), px_y(y));
+  gtk_widget_set_size_request(box, px_x(units.width), px_y(units.height));
+  gtk_fixed_put(GTK_FIXED(fixed), box, px_x(units.left), px_y(units.top));
   return box;
 }
 
@@ -234,18 +235,18 @@ static void build_window() {
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
   gtk_window_set_modal(GTK_WINDOW(window), TRUE);
   gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
-  gtk_window_move(GTK_WINDOW(window), px_x(20), px_y(10));
+  gtk_window_move(GTK_WINDOW(window), px_x(window_units.left), px_y(window_units.top));
   GtkWidget* fixed = gtk_fixed_new();
-  gtk_widget_set_size_request(fixed, px_x(396), px_y(63));
+  gtk_widget_set_size_request(fixed, px_x(window_units.width), px_y(window_units.height));
   gtk_container_add(GTK_CONTAINER(window), fixed);
 
   // Template order, which is also the keyboard focus order.
-  add_static(fixed, dialog.display, client_edge, true, 2, 2, 321, 58);
-  add_static(fixed, dialog.indicator, client_edge, true, 329, 2, 64, 12);
-  add_static(fixed, dialog.label, static_edge, false, 329, 23, 64, 12);
+  add_static(fixed, dialog.display, client_edge, true, display_units);
+  add_static(fixed, dialog.indicator, client_edge, true, indicator_units);
+  add_static(fixed, dialog.label, static_edge, false, label_units);
   dialog.label_layout = gtk_widget_create_pango_layout(dialog.label.widget, "Repeat:");
-  dialog.crc_box = add_check_box(fixed, "CRC Check", 329, 50);
-  dialog.invert_box = add_check_box(fixed, "Invert Signal", 329, 38);
+  dialog.crc_box = add_check_box(fixed, "CRC Check", crc_check_units);
+  dialog.invert_box = add_check_box(fixed, "Invert Signal", invert_units);
 
   g_signal_connect(dialog.crc_box, "clicked", G_CALLBACK(on_crc_clicked), nullptr);
   g_signal_connect(window, "key-press-event", G_CALLBACK(on_key), nullptr);

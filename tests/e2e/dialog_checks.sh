@@ -47,13 +47,13 @@ dashes=$(count_dark "$text_x" "$dash_y" 300 12)
 
 echo "[$PROGRAM_NAME] the check boxes reach the worker"
 wait_for_line "invert_state 0" 1
-click_units 335 43
+click_box invert
 wait_for_line "invert_state 1" 3
-click_units 335 55
+click_box crc_check
 wait_for_line "parity_check 0" 3
-click_units 335 43
+click_box invert
 wait_for_line "invert_state 0" 3 2
-click_units 335 55
+click_box crc_check
 wait_for_line "parity_check 1" 3 2
 
 echo "[$PROGRAM_NAME] Enter leaves the window open, Escape closes it"

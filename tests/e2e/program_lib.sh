@@ -111,14 +111,19 @@ PY
   cmp -s "$prog_out" "$expected" || fail "console output differs from the expected bytes"
 }
 
-# The window's place and size. Its size is 396 x 63 dialog units, which gives the
-# dialog's base units: 6 x 13 pixels on GTK, what the substitute font gives under Wine.
+# The dialog's layout in dialog units ("left top width height" per box), from the table
+# the programs are built with.
+source "$TAVREL_BUILD/platform/dialog_layout.sh"
+
+# The window's place and size. Its size in dialog units gives the dialog's base units:
+# 6 x 13 pixels on GTK, what the substitute font gives under Wine.
 geometry() {
   eval "$(xdotool getwindowgeometry --shell "$wid")"
   win_x=$X win_y=$Y win_w=$WIDTH win_h=$HEIGHT
+  read -r _ _ units_w units_h <<<"$window_units"
 }
-unit_x() { echo $((win_x + ($1 * win_w + 198) / 396)); }
-unit_y() { echo $((win_y + ($1 * win_h + 31) / 63)); }
+unit_x() { echo $((win_x + ($1 * win_w + units_w / 2) / units_w)); }
+unit_y() { echo $((win_y + ($1 * win_h + units_h / 2) / units_h)); }
 
 shoot() {
   shot=$E2E_WORK/shot.$RANDOM.png
@@ -146,16 +151,23 @@ wait_for_line() {
   fail "no line \"$1\" (x$want) in the output"
 }
 
-click_units() {
-  xdotool mousemove --sync "$(unit_x "$1")" "$(unit_y "$2")" click 1
+# Clicks the check box $1 (invert or crc_check) on its square: 6 units in, halfway down.
+click_box() {
+  local units=${1}_units left top width height
+  read -r left top width height <<<"${!units}"
+  xdotool mousemove --sync "$(unit_x $((left + 6)))" "$(unit_y $((top + height / 2)))" click 1
 }
 
 # Regions, in screen pixels. The statics have a 2-pixel client edge; the number's cell
 # starts 10 pixels into the display. Digits fill the band 12..22 pixels below the cell's
 # top; dashes and the point lie lower, so only a number darkens it.
 regions() {
-  ind_x=$(($(unit_x 329) + 2)) ind_y=$(($(unit_y 2) + 2))
-  ind_w=$(($(unit_x 393) - 2 - ind_x)) ind_h=$(($(unit_y 14) - 2 - ind_y))
-  text_x=$(($(unit_x 2) + 12)) text_y=$(($(unit_y 2) + 12))
+  local left top width height
+  read -r left top width height <<<"$indicator_units"
+  ind_x=$(($(unit_x "$left") + 2)) ind_y=$(($(unit_y "$top") + 2))
+  ind_w=$(($(unit_x $((left + width))) - 2 - ind_x))
+  ind_h=$(($(unit_y $((top + height))) - 2 - ind_y))
+  read -r left top width height <<<"$display_units"
+  text_x=$(($(unit_x "$left") + 12)) text_y=$(($(unit_y "$top") + 12))
   digit_y=$((text_y + 12)) dash_y=$((text_y + 27))
 }

@@ -54,24 +54,24 @@ close_program "$CLOSE_LIMIT"
 stop_feed
 expect_reads $number_msb
 
-# A signal the program must not read until a check box (at dialog units x y) is clicked.
+# A signal the program must not read until a check box (invert or crc_check) is clicked.
 read_only_after_click() {
-  local what=$1 step=$2 number=$3 x=$4 y=$5
-  echo "$what is read only after a click on the box at $x,$y"
+  local what=$1 step=$2 number=$3 box=$4
+  echo "$what is read only after a click on the $box box"
   start_program
   geometry
   feed "$step"
   sleep 2.5
   [ -s "$prog_out" ] && fail "$what was read before the click"
-  click_units "$x" "$y"
+  click_box "$box"
   sleep 2.5
   close_program "$CLOSE_LIMIT"
   stop_feed
   expect_reads "$number"
 }
 
-read_only_after_click "an inverted signal" tag:$tag_b:6:invert $number_b 335 43  # Invert Signal
-read_only_after_click "a wrong row parity" tag:$tag_a:6:badrow $number_a 335 55  # CRC Check
+read_only_after_click "an inverted signal" tag:$tag_b:6:invert $number_b invert
+read_only_after_click "a wrong row parity" tag:$tag_a:6:badrow $number_a crc_check
 
 echo "a recording made by tavrel-gen, played in: read as tavrel-decode reads it"
 recording=$E2E_WORK/gen.raw
