@@ -18,6 +18,7 @@ if [ -z "${1:-}" ]; then
 fi
 program=$build/app/tavrel
 feeder=$build/tests/e2e/tag_feed
+eval "$("$feeder" --facts)"  # sample_rate, block_frames
 for tool in Xvfb pulseaudio pactl arecord xdotool; do
   command -v $tool >/dev/null || { echo "live_cpu: $tool is missing (./dev.sh test installs it)" >&2; exit 2; }
 done
@@ -53,7 +54,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 fifo=$XDG_RUNTIME_DIR/tag.fifo
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
   -L module-native-protocol-unix -L "module-null-sink sink_name=out" \
-  -L "module-pipe-source source_name=tag file=$fifo format=u8 rate=48000 channels=2" \
+  -L "module-pipe-source source_name=tag file=$fifo format=u8 rate=$sample_rate channels=2" \
   -L module-always-sink >"$work/pulse.log" 2>&1 &
 pids+=($!)
 wait_for 200 pactl info
@@ -67,11 +68,11 @@ pids+=($!)
 prog=$!
 pids+=($prog)
 wait_for 300 sh -c "xdotool search --onlyvisible --name '^Tavrel$' | grep -q ."
-arecord -q -D default -f U8 -c 2 -r 48000 -t raw "$work/capture.raw" 2>"$work/arecord.err" &
+arecord -q -D default -f U8 -c 2 -r "$sample_rate" -t raw "$work/capture.raw" 2>"$work/arecord.err" &
 capture=$!
 pids+=($capture)
 # The input flows once arecord has stored a second of it.
-wait_for 100 sh -c "[ \$(stat -c %s '$work/capture.raw' 2>/dev/null || echo 0) -gt 96000 ]"
+wait_for 100 sh -c "[ \$(stat -c %s '$work/capture.raw' 2>/dev/null || echo 0) -gt $((2 * sample_rate)) ]"
 
 ticks=$(getconf CLK_TCK)
 # utime + stime of a process or thread, in clock ticks (fields 14 and 15 after the name).

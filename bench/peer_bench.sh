@@ -13,10 +13,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 if [ -z "${1:-}" ]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target tavrel-decode tavrel-gen >/dev/null
+  cmake --build --preset release --target tavrel-decode tavrel-gen tag_feed >/dev/null
 fi
 decode=$build/tools/tavrel-decode
 gen=$build/tools/tavrel-gen
+eval "$("$build/tests/e2e/tag_feed" --facts)"  # sample_rate, block_frames
 for tool in sigrok-cli sox; do
   command -v $tool >/dev/null || { echo "peer_bench: $tool is missing (./dev.sh test installs it)" >&2; exit 2; }
 done
@@ -43,7 +44,7 @@ to_logic "$work/short.wav" "$work/short.bin"
 
 # A 1 bit is low then high here; the em4100 decoder calls that polarity active-low.
 peer() {
-  sigrok-cli -I binary:numchannels=1:samplerate=48000 -i "$1" \
+  sigrok-cli -I binary:numchannels=1:samplerate=$sample_rate -i "$1" \
     -P em4100:data=0:polarity=active-low -A em4100=tag
 }
 ours() { "$decode" "$1"; }
@@ -73,10 +74,10 @@ peer "$work/rec.bin" | sed -n 's/.*Tag: \([0-9A-F]*\).*/\1/p' | uniq >"$work/pee
 ours_reads=$("$decode" --json "$work/rec.wav" | wc -l)
 peer_reads=$(peer "$work/rec.bin" | grep -c 'Tag:' || true)
 
-awk -v o60="$ours_60" -v o1="$ours_1" -v p60="$peer_60" -v p1="$peer_1" \
+awk -v rate="$sample_rate" -v o60="$ours_60" -v o1="$ours_1" -v p60="$peer_60" -v p1="$peer_1" \
   -v oreads="$ours_reads" -v preads="$peer_reads" 'BEGIN {
   od = o60 - o1; pd = p60 - p1; if (od < 1) od = 1
-  printf "60.2 s recording, 48000 samples/s, six tags (best of 40 runs, peer best of 3):\n"
+  printf "60.2 s recording, %d samples/s, six tags (best of 40 runs, peer best of 3):\n", rate
   printf "  %-28s %11s %10s %16s %8s\n", "", "60.2 s", "1 s", "decoding 59.2 s", "reads"
   printf "  %-28s %8.1f ms %7.1f ms %13.1f ms %8d\n", "tavrel-decode", o60 / 1000, o1 / 1000, od / 1000, oreads
   printf "  %-28s %8.1f ms %7.1f ms %13.1f ms %8d\n", "sigrok-cli -P em4100", p60 / 1000, p1 / 1000, pd / 1000, preads

@@ -10,7 +10,7 @@ void slice_pass(ChannelBuffers& buffers, int32_t n, int32_t invert) {
   const int32_t len = buffers.carry + n - carry_samples;
   slice_block(buffers.right, len, invert);
   if (len < 0) {
-    // Only a first pass with fewer than 100 samples gets here (the program's has none,
+    // Only a first pass with fewer than carry_samples samples gets here (the program's has none,
     // a tool's may come from a very short file): there is nothing to carry, and the
     // middle level slices to nothing.
     std::memset(buffers.right, 128, carry_samples);

@@ -28,7 +28,7 @@ class Decode : public ::testing::Test {
   test::ConsoleCapture console;
 };
 
-// The 128 half-bits of a frame, one run each.
+// The half-bits of a frame, one run each.
 void push_half_bits(uint64_t bits, int from = 0, int to = ring_size) {
   for (int k = from; k < to; ++k) {
     const int bit = (bits >> (63 - k / 2)) & 1;

@@ -86,8 +86,8 @@ TEST_F(Signal, ToleratesOffsetJitterAndModerateNoise) {
 }
 
 TEST_F(Signal, ReadsClockWithinRunWindows) {
-  // Runs of 8..19 and 20..32 samples, later high runs one shorter, admit bit periods
-  // of about 22 to 32 samples.
+  // The run windows (min_run..long_run-1 and long_run..max_run samples), later high runs
+  // one shorter, admit bit periods of about 22 to 32 samples.
   for (double bit_samples : {22.5, 24.576, 30.0}) {
     TagSignalOptions options;
     options.bit_samples = bit_samples;

@@ -111,7 +111,7 @@ class SlicerOracle : public ::testing::Test {
 
 TEST_F(SlicerOracle, SameRunsAndSamplesAtEveryLengthAndAlignment) {
   for (Kind kind : {Kind::tag, Kind::near_thresholds, Kind::arbitrary}) {
-    for (int32_t len : {0, 1, 2, 63, 64, 65, 127, 128, 129, 191, 1000, 12000}) {
+    for (int32_t len : {0, 1, 2, 63, 64, 65, 127, 128, 129, 191, 1000, block_frames}) {
       for (int32_t offset : {0, 1, 15, 63}) {
         const auto samples = signal(kind, static_cast<size_t>(len), static_cast<uint32_t>(len));
         compare(samples, offset, len & 1);
@@ -125,7 +125,7 @@ TEST_F(SlicerOracle, SameFrameTestOnEveryWindow) {
   // Long tag signals, both options, so that most windows are near-frames.
   for (int32_t parity : {1, 0}) {
     parity_check = parity;
-    for (uint32_t seed = 0; seed < 8; ++seed) compare(signal(Kind::tag, 12000, seed), 0, 0);
+    for (uint32_t seed = 0; seed < 8; ++seed) compare(signal(Kind::tag, block_frames, seed), 0, 0);
   }
   EXPECT_GT(seen.frames, 8);
   EXPECT_GT(seen.checks, 10000);

@@ -25,6 +25,16 @@ std::string number_text(double v) {
   return std::string(text, end);
 }
 
+std::string cli_fill(std::string text,
+                     const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    const std::string key = "{" + name + "}";
+    for (size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
 std::string choice_text(const std::vector<std::string>& values) {
   std::string out;
   for (size_t k = 0; k < values.size(); ++k) {

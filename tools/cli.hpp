@@ -78,6 +78,11 @@ std::string number_text(double v);
 /// "left or right", "8, 16, 24 or float".
 std::string choice_text(const std::vector<std::string>& values);
 
+/// `text` with every "{name}" of `values` replaced by its value, so that help texts show
+/// the numbers from the constants that own them: cli_fill("at {rate}/s", {{"rate", "48000"}}).
+std::string cli_fill(std::string text,
+                     const std::vector<std::pair<std::string, std::string>>& values);
+
 // Checks the value text before CLI11 converts it.
 CLI::Option* cli_number_check(Cli& cli, CLI::Option* option, double low, double high);
 

@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "capture/wave_capture.hpp"
+#include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
+#include "frontend/slice_pass.hpp"
 #include "platform/console.hpp"
 #include "tools/cli.hpp"
 #include "tools/decode_run.hpp"
@@ -30,14 +33,23 @@ using namespace tavrel;
 
 namespace {
 
-constexpr ToolText tool_text = {
-    "tavrel-decode",
-    "read proximity tag IDs from sound recordings",
-    "FILE... | --live",
-    R"(Decodes each FILE (WAV, FLAC, AIFF and whatever else libsndfile reads; any sample
+// The decoding path's numbers, for the help texts.
+std::string facts(const char* text) {
+  const auto n = [](int64_t v) { return std::to_string(v); };
+  return cli_fill(text, {{"rate", n(sample_rate)},
+                         {"rate_x2", n(2 * sample_rate)},
+                         {"rate_x4", n(4 * sample_rate)},
+                         {"block", n(block_frames)},
+                         {"carry", n(carry_samples)},
+                         {"one_half_bit", n(min_run) + ".." + n(long_run - 1)},
+                         {"two_half_bits", n(long_run) + ".." + n(max_run)}});
+}
+
+const std::string description =
+    facts(R"(Decodes each FILE (WAV, FLAC, AIFF and whatever else libsndfile reads; any sample
 rate; 8, 16 or 24 bits or float) the way Tavrel decodes its sound input: the chosen
-channel is converted to 48000 samples/s and 8-bit unsigned samples, cut into blocks
-of 12000 samples with the last 100 of each block carried into the next, and every
+channel is converted to {rate} samples/s and 8-bit unsigned samples, cut into blocks
+of {block} samples with the last {carry} of each block carried into the next, and every
 block is sliced and searched for 64-bit EM4100 frames on its own. A recording
 therefore gives the same reads as the live program would.
 
@@ -58,7 +70,13 @@ exit status is as for a file.
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
 a real tag can carry it, so the program's path keeps reading it. --robust does not read
-such tones.)",
+such tones.)");
+
+const ToolText tool_text = {
+    "tavrel-decode",
+    "read proximity tag IDs from sound recordings",
+    "FILE... | --live",
+    description.c_str(),
     R"(  0   at least one tag was read
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
@@ -119,11 +137,11 @@ With --robust also, after inverted:
 With --live, or a FILE that is a stream, also, after time:
   wall        the wall-clock time of the read, ISO 8601 UTC)");
   app.add_flag("--stats", o.stats,
-               R"(Write diagnostics for each FILE to standard error: how many samples were NaN
-(taken as the middle level), signal level percentiles, a histogram of run lengths in
-samples (8..19 are one half-bit, 20..32 two, others are dropped), how many frame tests
-failed at the header, the Manchester test, a row parity, a column parity and the stop bit,
-and a hint when nothing was read.)");
+               facts(R"(Write diagnostics for each FILE to standard error: how many samples were
+NaN (taken as the middle level), signal level percentiles, a histogram of run lengths in
+samples ({one_half_bit} are one half-bit, {two_half_bits} two, others are dropped), how many
+frame tests failed at the header, the Manchester test, a row parity, a column parity and the
+stop bit, and a hint when nothing was read.)"));
   cli_choice(cli, "--channel", o.channel, {"left", "right"},
              R"(The channel that carries the tag signal (default: right, as in Tavrel). A
 one-channel file is decoded whatever this says.)");
@@ -146,14 +164,14 @@ data bit gives a wrong number, and --invert=auto may read numbers from the upsid
 signal. The stop bit is tested either way, so a window that starts late in the frame is
 never read.)");
   cli_choice(cli, "--clock", o.clock, {"64", "32", "16"},
-             R"(The tag's data rate as a divider of the 125 kHz field (default 64). For 32 and
-16 the recording is converted to 96000 or 192000 samples/s, so that its runs fall into the
-same windows as those of an RF/64 tag at 48000/s. The recording must be made at a rate high
-enough to keep the edges of the faster signal: at least 96000/s for RF/32 and 192000/s for
-RF/16 is safe.)");
+             facts(R"(The tag's data rate as a divider of the 125 kHz field (default 64). For 32
+and 16 the recording is converted to {rate_x2} or {rate_x4} samples/s, so that its runs fall
+into the same windows as those of an RF/64 tag at {rate}/s. The recording must be made at a
+rate high enough to keep the edges of the faster signal: at least {rate_x2}/s for RF/32 and
+{rate_x4}/s for RF/16 is safe.)"));
   app.add_flag("--raw", o.raw,
-               R"(The FILEs have no header and hold 8-bit unsigned stereo samples at 48000/s,
-left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)");
+               facts(R"(The FILEs have no header and hold 8-bit unsigned stereo samples at {rate}/s,
+left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)"));
   cli_number(cli, "-j,--jobs", o.jobs, 1, 1024, "N",
              R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
 output still comes in the order of the FILEs: all of one FILE's standard output, then its

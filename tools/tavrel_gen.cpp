@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/level_slicer.hpp"
 #include "tools/cli.hpp"
 #include "tools/tag_signal.hpp"
 
@@ -20,11 +21,17 @@ using namespace tavrel;
 
 namespace {
 
-constexpr ToolText tool_text = {
-    "tavrel-gen",
-    "write a sound file of proximity tags for Tavrel to read",
-    "ID...",
-    R"(Writes the Manchester-coded signal that a reader front end puts on the sound input
+// The program's numbers, for the help texts.
+std::string facts(const char* text) {
+  char share[16];
+  std::snprintf(share, sizeof share, "%.2f", high_threshold / 128.0);
+  return cli_fill(text, {{"rate", std::to_string(sample_rate)},
+                         {"threshold", std::to_string(high_threshold)},
+                         {"threshold_share", share}});
+}
+
+const std::string description =
+    facts(R"(Writes the Manchester-coded signal that a reader front end puts on the sound input
 while a tag with the given ID is in the field: its 64-bit EM4100 frame (nine header 1
 bits, ten rows of four data bits with even parity, four column parities, a stop bit)
 sent over and over. Several IDs give a sequence of tags, each for the given time, with
@@ -33,10 +40,16 @@ silence before each and after the last.
 ID is the tag's 40-bit ID as 10 hex digits; spaces, ':' and '-' between them are
 ignored, so "84 00 04 39 16" and 8400043916 are the same tag.
 
-The default file is what Tavrel records: 48000 samples/s, 8-bit unsigned stereo, the
+The default file is what Tavrel records: {rate} samples/s, 8-bit unsigned stereo, the
 tag on the right channel and the left one silent. Play it into the sound input (for
 example aplay tag.wav with a cable from the output to the line input, or a loopback
-device) to test the whole chain, or decode it with tavrel-decode.)",
+device) to test the whole chain, or decode it with tavrel-decode.)");
+
+const ToolText tool_text = {
+    "tavrel-gen",
+    "write a sound file of proximity tags for Tavrel to read",
+    "ID...",
+    description.c_str(),
     R"(0 when the file was written, 1 when it could not be, 2 when the command line is
 wrong.)",
     R"(tavrel-gen 8400043916
@@ -89,7 +102,7 @@ anything else WAV.)");
   cli_number(cli, "--gap", o.gap, 0, 86400, "S",
              "Silence before each tag and after the last (default 0.5).");
   cli_number(cli, "--rate", o.rate_given, 8000, 768000, "HZ",
-             "Samples per second (default 48000).");
+             facts("Samples per second (default {rate})."));
   cli_choice(cli, "--bits", o.bits, {"8", "16", "24", "float"},
              R"(Sample format (default 8: unsigned in WAV and raw files, signed in FLAC, AIFF
 and AU). The signal has 8-bit resolution whatever the format.)");
@@ -98,8 +111,8 @@ and AU). The signal has 8-bit resolution whatever the format.)");
              "The channel that carries the signal in a stereo file (default right).");
   app.add_flag("--invert", o.signal.invert, "Send the signal upside down.");
   cli_number(cli, "--amplitude", o.signal.amplitude, 0, 1, "A",
-             R"(Peak deviation from the middle level, as a fraction of full scale (default 0.4;
-Tavrel's thresholds lie at 22/128, about 0.17).)");
+             facts(R"(Peak deviation from the middle level, as a fraction of full scale (default
+0.4; Tavrel's thresholds lie at {threshold}/128, about {threshold_share}).)"));
   cli_number(cli, "--dc-offset", o.signal.dc_offset, -1, 1, "D",
              "Shift of the whole signal, fraction of full scale (default 0).");
   cli_number(cli, "--noise", o.signal.noise, 0, 1, "N",

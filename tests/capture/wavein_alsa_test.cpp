@@ -100,7 +100,7 @@ class LiveWaveIn : public ::testing::Test {
   }
 
   HWAVEIN device = nullptr;
-  char buffers[3][24000];
+  char buffers[3][2 * block_frames];  // one block of stereo frames each
   WAVEHDR headers[3];
 };
 

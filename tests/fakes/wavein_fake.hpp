@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "capture/wave_capture.hpp"
 #include "platform/wavein.hpp"
 
 namespace tavrel::test {
@@ -49,7 +50,7 @@ void fake_wavein_fail(WaveCall call, MMRESULT code, int32_t skip = 0, int32_t ti
 /// Fills the oldest queued buffer (left = seed + j, right = its complement), marks it done
 /// with `bytes_recorded` and hands it to the callback. Returns false when none is queued.
 /// Any thread.
-bool fake_wavein_complete(uint8_t seed, DWORD bytes_recorded = 24000);
+bool fake_wavein_complete(uint8_t seed, DWORD bytes_recorded = 2 * block_frames);
 
 /// Sends `message` with `header` to the callback, as the driver would. Any thread.
 void fake_wavein_send(UINT message, WAVEHDR* header);
