@@ -1,10 +1,18 @@
 # Shared by the capture tests (sourced, not run): feed the pattern, record, judge.
 
+eval "$("$TAVREL_BUILD/tests/e2e/tag_feed" --facts)"  # sample_rate, block_frames
+
 # Reads away whatever an earlier test left queued in the pipe source, so that a
 # recording starts with what is fed next.
 drain_source() {
-  timeout 1 arecord -q -D default -f U8 -c 2 -r 48000 -t raw >/dev/null 2>&1
+  timeout 1 arecord -q -D default -f U8 -c 2 -r "$sample_rate" -t raw >/dev/null 2>&1
   return 0
+}
+
+# Some program records from the sound server (PulseAudio, or PipeWire without it).
+recording() {
+  pactl list short source-outputs 2>/dev/null | grep -q . ||
+    pw-dump 2>/dev/null | grep -q '"media.class": "Stream/Input/Audio"'
 }
 
 # capture_with_pattern OUT FEED COMMAND... : starts the recording first, then the
@@ -13,8 +21,12 @@ capture_with_pattern() {
   local out=$1 feed=$2
   shift 2
   timeout 90 "$@" >"$out" 2>&1 &
-  local recorder=$!
-  sleep 0.5
+  local recorder=$! i
+  for ((i = 0; i < 100; i++)); do
+    recording && break
+    kill -0 "$recorder" 2>/dev/null || break
+    sleep 0.1
+  done
   "$feed" "$TAG_FIFO" pattern:120 2>/dev/null &
   local feeder=$!
   wait "$recorder"
@@ -34,7 +46,8 @@ check_capture_output() {
   local out=$1 blocks=$2
   tr -d '\r' <"$out" >"$out.unix"
   local full
-  full=$(grep -cE '^block [0-9]+: 12000 samples, .*left\[0\]=[0-9]+( \(settling\))?$' "$out.unix")
+  local line="^block [0-9]+: $block_frames samples, .*left\\[0\\]=[0-9]+( \\(settling\\))?\$"
+  full=$(grep -cE "$line" "$out.unix")
   if [ "$full" -ne "$blocks" ]; then
     echo "   expected $blocks full blocks on the pattern, got $full"
     return 1

@@ -1,6 +1,8 @@
 # Helpers for end-to-end runs of the whole program; sourced by test_program_*.sh after
 # they set PROGRAM (a command line, e.g. "wine /path/tavrel.exe") and PROGRAM_NAME.
 
+source "$(dirname "${BASH_SOURCE[0]}")/capture_common.sh"
+
 fail() {
   echo "FAIL [$PROGRAM_NAME]: $*" >&2
   if [ -n "${prog_out:-}" ] && [ -f "$prog_out" ]; then
@@ -16,14 +18,29 @@ fail() {
 }
 
 feed_pid=
+feed_log=
 prog_pid=
 wid=
 
-# Feeds the pipe source with tag_feed steps, in the background.
+# Waits up to $1 tenths of a second for the command that follows to succeed.
+await() {
+  local end=$(($(date +%s%N) + $1 * 100000000))
+  shift
+  until "$@"; do
+    [ "$(date +%s%N)" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
+# Feeds the pipe source with tag_feed steps, in the background; each step's start time
+# goes to $feed_log, and "end" when the last step has been written.
 feed() {
-  "$TAVREL_BUILD/tests/e2e/tag_feed" "$TAG_FIFO" "$@" 2>>"$E2E_WORK/feed.log" &
+  feed_log=$E2E_WORK/feed.$RANDOM.log
+  "$TAVREL_BUILD/tests/e2e/tag_feed" "$TAG_FIFO" "$@" 2>"$feed_log" &
   feed_pid=$!
 }
+feed_started() { [ -s "$feed_log" ]; }
+feed_done() { grep -q ' end$' "$feed_log" 2>/dev/null; }
 
 stop_feed() {
   [ -n "$feed_pid" ] && kill "$feed_pid" 2>/dev/null && wait "$feed_pid" 2>/dev/null
@@ -68,6 +85,31 @@ close_program() {
   prog_pid=
   [ "$rc" -eq 0 ] || fail "exit code $rc"
   closed_after=$(awk "BEGIN { printf \"%.2f\", $end - $start }")
+}
+
+# Whether the window shows a number (dark pixels in the digits' band) in a new screenshot.
+shows_number() {
+  shoot
+  [ "$(count_dark "$text_x" "$digit_y" 300 10)" -gt 100 ]
+}
+
+# Waits for the window to show the number, then for it to fall back to dashes: every read
+# of the tag has been made and logged.
+await_reads_done() {
+  geometry
+  regions
+  await 100 shows_number || fail "the number never came in the window"
+  await 50 eval '! shows_number' || fail "the number did not go from the window"
+}
+
+# Waits until the feed has written all its steps and the window no longer shows a number:
+# the last tag's reads are over. The window shows the number while reads come in, and the
+# last ones come after the feed has written them.
+await_feed_read() {
+  geometry
+  regions
+  await $(($1 * 10)) feed_done || fail "the feed did not end within $1 s"
+  await 50 eval '! shows_number' || fail "the number did not go from the window"
 }
 
 stop_all() {

@@ -1,6 +1,7 @@
 // Feeds a sound server's pipe source in real time, as a reader front end would feed the
 // line input: interleaved 8-bit stereo at sample_rate frames/s, the tag signal on the right.
 //
+//   tag_feed --facts           the sound input's format as shell assignments, for scripts
 //   tag_feed [--stop] FIFO STEP...
 //     silence:SECONDS            middle level on both channels
 //     tag:HEX10:SECONDS[:FLAGS]  a tag repeating; FLAGS, comma-separated: invert (upside
@@ -11,7 +12,8 @@
 //
 // After the last step it keeps writing silence until killed, so that capture never
 // starves; with --stop it stops writing instead. Each step's start time goes to stderr,
-// as seconds of sound fed and, on a line "wall SECONDS STEP", as Unix time.
+// as seconds of sound fed and, on a line "wall SECONDS STEP", as Unix time; "SECONDS end"
+// once the last step is written.
 
 #include <chrono>
 #include <csignal>
@@ -81,6 +83,10 @@ void log_step(const Feed& feed, const char* step) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (argc == 2 && std::strcmp(argv[1], "--facts") == 0) {
+    std::printf("sample_rate=%d\nblock_frames=%d\n", sample_rate, block_frames);
+    return 0;
+  }
   int arg = 1;
   bool stop = false;
   if (arg < argc && std::strcmp(argv[arg], "--stop") == 0) stop = true, ++arg;
@@ -149,6 +155,7 @@ int main(int argc, char** argv) {
     log_step(feed, argv[arg]);
     write_paced(feed, to_stereo(right));
   }
+  std::fprintf(stderr, "%.3f end\n", static_cast<double>(feed.frames) / sample_rate);
   if (stop) return 0;
   const std::vector<uint8_t> silence(2 * chunk_frames, 128);
   for (;;) write_paced(feed, silence);

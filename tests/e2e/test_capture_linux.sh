@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Capture through the ALSA wave-input layer from the sound server's pipe source: blocks
-# of 12000 frames about every 250 ms carrying the fed pattern, then a clean stop and
+# Capture through the ALSA wave-input layer from the sound server's pipe source: a block
+# of frames about every 250 ms carrying the fed pattern, then a clean stop and
 # release. Also runs the layer's own tests that need a live source.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

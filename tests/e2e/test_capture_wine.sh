@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build of the capture (winmm, a named kernel event) under Wine, recording
-# from the same pipe source: blocks of 12000 frames about every 250 ms carrying the fed
+# from the same pipe source: blocks of frames about every 250 ms carrying the fed
 # pattern, then a clean stop and release.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -20,7 +20,7 @@ done
 PROGRAM=$prefix/bin/tavrel
 start_program
 feed silence:5
-sleep 0.5
+await 50 recording || fail "the installed program does not record"
 close_program 2
 stop_feed
 [ "$(od -An -c "$prog_out" | tr -d ' \n')" = '\n' ] || fail "unexpected output"

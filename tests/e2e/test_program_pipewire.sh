@@ -56,7 +56,7 @@ cat >"$pw/config/pipewire/pipewire.conf.d/tag-source.conf" <<CONF
 context.modules = [
   { name = libpipewire-module-pipe-tunnel
     args = { tunnel.mode = source pipe.filename = "$pw/xdg/tag.fifo"
-             audio.format = U8 audio.rate = 48000 audio.channels = 2 audio.position = [ FL FR ]
+             audio.format = U8 audio.rate = $sample_rate audio.channels = 2 audio.position = [ FL FR ]
              stream.props = { node.name = tag media.class = Audio/Source } } }
 ]
 CONF
@@ -103,12 +103,11 @@ recording=$E2E_WORK/pipewire-gen.raw
 "$TAVREL_BUILD/tools/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
   8400043916 00ABCD0042 >/dev/null || fail "tavrel-gen failed"
 start_program "${client[@]}"
-fed=$(cat "$E2E_WORK/feed.log" 2>/dev/null | wc -l)
 feed silence:0.5 "file:$recording" silence:1
 # The step after the file starts once the file is written; its last reads come within a
 # block or two of that, and then the log stands still.
 for _ in $(seq 150); do
-  tail -n +$((fed + 1)) "$E2E_WORK/feed.log" | grep -q ' silence:1$' && break
+  grep -q ' silence:1$' "$feed_log" && break
   sleep 0.1
 done
 size=-1

@@ -20,16 +20,6 @@ tm new-session -d -s e2e -x 150 -y 40 \
   "env -i PATH=$PATH HOME=$HOME TERM=xterm PS1='$ ' DISPLAY=$DISPLAY XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR bash --norc --noprofile"
 pane() { tm capture-pane -p -J -t e2e; }
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-await() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 pane_has() { pane | grep -qE "$1"; }
 
 # Types a command line into the terminal's shell, on a cleared screen, with @END@ in it
@@ -56,27 +46,7 @@ find_window() {
     [ -n "$wid" ] && return 0
     sleep 0.1
   done
-  fail "no window named Tavrel"
-}
-
-# Waits for the window to show the number, then for it to fall back to dashes: every read
-# of the tag has been made and logged.
-await_reads_done() {
-  geometry
-  regions
-  local seen=
-  for _ in $(seq 100); do
-    shoot
-    local dark
-    dark=$(count_dark "$text_x" "$digit_y" 300 10)
-    if [ "$dark" -gt 100 ]; then
-      seen=1
-    elif [ -n "$seen" ]; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "the number never came and went in the window"
+  fail "no window named Tavrel; the terminal: $(pane)"
 }
 
 echo "keys typed while a tag is read are not echoed; one is taken at the end; the mode is back"
