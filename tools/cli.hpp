@@ -79,7 +79,7 @@ std::string number_text(double v);
 std::string choice_text(const std::vector<std::string>& values);
 
 /// `text` with every "{name}" of `values` replaced by its value, so that help texts show
-/// the numbers from the constants that own them: cli_fill("at {rate}/s", {{"rate", "48000"}}).
+/// the numbers from the constants that own them, e.g. "{rate}" from sample_rate.
 std::string cli_fill(std::string text,
                      const std::vector<std::pair<std::string, std::string>>& values);
 
