@@ -41,25 +41,26 @@ wait_for() {
 
 # X server, on a display number nobody else holds: another run (or a helper's own X
 # server) may have taken the one drawn, and Xvfb then exits at once.
+unset DISPLAY
 for try in 1 2 3 4 5 6 7 8; do
-  export DISPLAY=:$((100 + RANDOM % 400))
-  [ -e "/tmp/.X${DISPLAY#:}-lock" ] || [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && continue
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$E2E_WORK/xvfb.log" 2>&1 &
+  display=$((100 + RANDOM % 400))
+  [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] && continue
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$E2E_WORK/xvfb.log" 2>&1 &
   xvfb=$!
   for ((i = 0; i < 100; i++)); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && break
     kill -0 "$xvfb" 2>/dev/null || break
+    DISPLAY=:$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
     sleep 0.1
   done
-  if xdotool getdisplaygeometry >/dev/null 2>&1 && kill -0 "$xvfb" 2>/dev/null; then
+  if kill -0 "$xvfb" 2>/dev/null && DISPLAY=:$display xdotool getdisplaygeometry >/dev/null 2>&1; then
+    export DISPLAY=:$display
     pids+=("$xvfb")
     break
   fi
   kill "$xvfb" 2>/dev/null
   wait "$xvfb" 2>/dev/null
-  echo "e2e: display $DISPLAY is taken or Xvfb failed (try $try):" >&2
+  echo "e2e: display :$display is taken or Xvfb failed (try $try):" >&2
   tail -n 3 "$E2E_WORK/xvfb.log" >&2
-  unset DISPLAY
 done
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no X server" >&2; exit 1; }
 
