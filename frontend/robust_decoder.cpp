@@ -73,7 +73,7 @@ void robust_begin(RobustDecoder& d, double rate, void (*on_read)(void*, const Ro
   }
 }
 
-// The 128 half-bits of a frame as the program's ring holds them, for its frame checks.
+// The half-bits of a frame as the program's ring holds them, for its frame checks.
 static FrameCheck program_checks(uint64_t bits, Frame& frame) {
   HalfBitRing ring{};
   uint64_t half_bits[2] = {};  // as the ring's `older` and `newer`

@@ -25,7 +25,7 @@ void collect(void* context, const RobustRead& read) {
 }
 
 // Decodes `samples` in pieces of `piece`, so that frames straddle the pieces.
-Reads decode(const std::vector<uint8_t>& samples, double rate, int32_t piece = 12000) {
+Reads decode(const std::vector<uint8_t>& samples, double rate, int32_t piece = block_frames) {
   static RobustDecoder d;
   Reads reads;
   robust_begin(d, rate, collect, &reads);
@@ -44,7 +44,7 @@ struct Condition {
   double highpass_hz = 0;
   double drift = 0;  ///< 8-bit steps
   int clock = 64;
-  double rate = 48000;
+  double rate = sample_rate;
   double rate_error = 0;  ///< share of the nominal bit rate
   int min_read = 6;       ///< of 6 recordings
 };
@@ -80,13 +80,13 @@ TEST(Robust, ReadsEveryConditionWithNoWrongId) {
       {"ac 100 Hz", 80, 0, 99, 100},
       {"drift 30 at 0.5 Hz", 80, 0, 99, 0, 30},
       {"0 dB", 80, 0, 0},
-      {"-3 dB", 80, 0, -3, 0, 0, 64, 48000, 0, 4},
+      {"-3 dB", 80, 0, -3, 0, 0, 64, sample_rate, 0, 4},
       {"44100/s", 80, 0, 99, 0, 0, 64, 44100},
       {"8000/s: two samples a half-bit", 80, 0, 99, 0, 0, 64, 8000, 0, 2},
-      {"rate +3 %", 80, 0, 6, 0, 0, 64, 48000, 0.03},
+      {"rate +3 %", 80, 0, 6, 0, 0, 64, sample_rate, 0.03},
       {"rate -3 % at 44100/s", 80, 0, 6, 0, 0, 64, 44100, -0.03},
-      {"rate +5 %", 80, 0, 99, 0, 0, 64, 48000, 0.05},
-      {"rate -5 %", 80, 0, 99, 0, 0, 64, 48000, -0.05},
+      {"rate +5 %", 80, 0, 99, 0, 0, 64, sample_rate, 0.05},
+      {"rate -5 %", 80, 0, 99, 0, 0, 64, sample_rate, -0.05},
       {"RF/32", 80, 0, 99, 0, 0, 32},
       {"RF/32 weak offset", 6, 10, 99, 0, 0, 32},
       {"RF/32 3 dB", 80, 0, 3, 0, 0, 32},
@@ -126,7 +126,7 @@ TEST(Robust, ReadsEachFrameOnceAcrossAnyPieces) {
   // 16 frames give 15 pairs; the first frame has no predecessor.
   const Condition c{"pieces"};
   const std::vector<uint8_t> samples = recording(c, 0x0A'0B0C'0D0E, false, 1);
-  for (const int32_t piece : {1, 7, 1000, 12000, 1 << 20}) {
+  for (const int32_t piece : {1, 7, 1000, block_frames, 1 << 20}) {
     const Reads reads = decode(samples, c.rate, piece);
     EXPECT_EQ(reads.all.size(), 15u) << piece;
     for (size_t i = 1; i < reads.all.size(); ++i) {
@@ -144,7 +144,7 @@ TEST(Robust, SignalsWithoutATagGiveNoRead) {
     o.frequency = frequency;
     o.offset = offset;
     std::vector<uint8_t> out;
-    append_interference(o, 48000 * 3, random, out);
+    append_interference(o, sample_rate * 3, random, out);
     return out;
   };
   struct Case {
@@ -169,9 +169,9 @@ TEST(Robust, SignalsWithoutATagGiveNoRead) {
   // Manchester data that is no EM4100 frame, at each clock.
   for (const int clock : {64, 32, 16}) {
     TagSignalOptions o;
-    o.bit_samples = clock_bit_samples(48000, clock);
+    o.bit_samples = clock_bit_samples(sample_rate, clock);
     TagSignal signal{o};
-    std::vector<uint8_t> bits(static_cast<size_t>(48000 * 3 / o.bit_samples));
+    std::vector<uint8_t> bits(static_cast<size_t>(sample_rate * 3 / o.bit_samples));
     for (auto& b : bits) b = random() & 1;
     Case c{"manchester data", {}};
     append_bits(signal, bits, c.samples);
@@ -187,7 +187,7 @@ TEST(Robust, SignalsWithoutATagGiveNoRead) {
     append_bits(signal, bits, c.samples);
     cases.push_back(c);
   }
-  for (const Case& c : cases) EXPECT_TRUE(decode(c.samples, 48000).all.empty()) << c.name;
+  for (const Case& c : cases) EXPECT_TRUE(decode(c.samples, sample_rate).all.empty()) << c.name;
 }
 
 TEST(Robust, ReadsRealCapturesInTheirOwnPolarity) {
@@ -203,7 +203,7 @@ TEST(Robust, ReadsRealCapturesInTheirOwnPolarity) {
     const std::vector<uint8_t> stereo((std::istreambuf_iterator<char>(in)), {});
     std::vector<uint8_t> right;
     for (size_t i = 1; i < stereo.size(); i += 2) right.push_back(stereo[i]);
-    const Reads reads = decode(right, 48000);
+    const Reads reads = decode(right, sample_rate);
     // One second of tag: 30 frames, the first without a predecessor.
     EXPECT_GE(reads.all.size(), 28u) << c.file;
     for (const RobustRead& r : reads.all) {

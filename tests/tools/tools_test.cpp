@@ -374,7 +374,7 @@ std::string sound_error(const std::string& file) {
     };
     sink.filled = [](int32_t) {};
     SoundFacts facts;
-    const std::string message = read_sound(file.c_str(), 1, 48000, false, sink, facts);
+    const std::string message = read_sound(file.c_str(), 1, sample_rate, false, sink, facts);
     _exit(write(link[1], message.data(), message.size()) < 0 ? 1 : 0);
   }
   close(link[1]);
@@ -425,7 +425,7 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
   }
   // Every 97th sample of the tag's channel NaN, at the program's rate and through the
   // rate converter.
-  for (const char* rate : {"48000", "44100"}) {
+  for (const std::string& rate : {std::to_string(sample_rate), std::string("44100")}) {
     gen("clean.wav", std::string("-s 1 --bits float --rate ") + rate, "8400043916");
     SF_INFO info{};
     SNDFILE* in = sf_open(path("clean.wav").c_str(), SFM_READ, &info);
