@@ -10,8 +10,8 @@
 
 namespace tavrel {
 
-// A window ends with the half-bit tested and reaches 128 half-bits back, each at most one
-// run long: events this far before and behind the stretch can still be drawn in it.
+// A window ends with the half-bit tested and reaches ring_size half-bits back, each at most
+// one run long: events this far before and behind the stretch can still be drawn in it.
 constexpr int64_t window_reach = int64_t{ring_size} * max_run;
 
 // By FrameCheck result, in its order.

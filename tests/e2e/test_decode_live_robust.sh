@@ -4,6 +4,7 @@
 # presentation, each out within 0.5 s of the end of the frame that made it sure (the
 # second of the presentation), and after SIGINT exit 0 with the output complete.
 set -uo pipefail
+source "$(dirname "$0")/capture_common.sh"
 decode=$TAVREL_BUILD/tools/tavrel-decode
 feeder=$TAVREL_BUILD/tests/e2e/tag_feed
 work=$E2E_WORK/decode_live
@@ -36,7 +37,7 @@ lines_in() { [ "$(wc -l <"$2")" -ge "$1" ]; }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 fed() { grep -q "^wall [0-9.]* $1\$" "$work/feed"; }
 
-timeout 1 arecord -q -D default -f U8 -c 2 -r 48000 -t raw >/dev/null 2>&1  # drain the source
+drain_source
 rm -f "$work/pipe" && mkfifo "$work/pipe"
 # Each line stamped with the time it arrives, so a line held in a buffer shows late.
 while IFS= read -r line; do echo "$(date +%s.%N) $line"; done <"$work/pipe" >"$work/out" &
