@@ -8,10 +8,14 @@
 // gtk_widget_queue_draw, gtk_widget_hide, gtk_widget_destroy, gdk_display_flush, gtk_main,
 // gtk_main_quit, g_timeout_add, g_source_new, g_source_attach, g_source_destroy,
 // g_main_context_wakeup, cairo_image_surface_create, cairo_create, cairo_rectangle, cairo_fill,
-// pango_cairo_create_layout, pango_cairo_show_layout, pango_context_get_metrics.
+// pango_cairo_create_layout, pango_cairo_show_layout, pango_context_get_metrics,
+// gdk_screen_get_resolution, gdk_monitor_get_scale_factor, cairo_surface_set_device_scale,
+// gdk_pixbuf_get_from_surface, gtk_window_set_default_icon_list.
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/console.hpp"
@@ -22,14 +26,43 @@
 
 namespace tavrel {
 
-// The template lays the window out in dialog units of its 8 pt "MS Sans Serif" font, whose
-// base units are 6 x 13 pixels at 96 dpi: x units become x * 6 / 4 pixels and y units
-// y * 13 / 8, rounded to the nearest pixel as Windows' MapDialogRect rounds.
-static constexpr int32_t px_x(int32_t units) {
-  return (units * 6 + 2) / 4;
+// How big a pixel of the Windows dialog is here. Windows lays the template out in dialog
+// units of its 8 pt "MS Sans Serif" font, whose base units are 6 x 13 pixels at 96 dpi and
+// grow with the display's DPI; so does the font here, at GTK's font resolution (the Xft DPI
+// setting). Everything the dialog draws in pixels grows with it, as Windows scales a
+// program that does not declare itself DPI-aware. The GDK scale factor (GDK_SCALE, a 2x
+// desktop) GDK applies to every pixel on its own; the drawn surfaces take it on so that
+// they stay sharp.
+struct DialogScale {
+  double pixel = 1.0;   ///< logical pixels per pixel at 96 dpi
+  int32_t base_x = 6;   ///< logical pixels per 4 horizontal dialog units
+  int32_t base_y = 13;  ///< logical pixels per 8 vertical dialog units
+  int32_t device = 1;   ///< device pixels per logical pixel: the GDK scale factor
+};
+
+static DialogScale scale;
+
+static void measure_scale() {
+  const double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  scale.pixel = dpi > 0 ? dpi / 96.0 : 1.0;
+  scale.base_x = static_cast<int32_t>(std::lround(6 * scale.pixel));
+  scale.base_y = static_cast<int32_t>(std::lround(13 * scale.pixel));
+  GdkMonitor* monitor = gdk_display_get_monitor(gdk_display_get_default(), 0);
+  scale.device = monitor ? std::max(1, gdk_monitor_get_scale_factor(monitor)) : 1;
 }
-static constexpr int32_t px_y(int32_t units) {
-  return (units * 13 + 4) / 8;
+
+// Dialog units to logical pixels, rounded to the nearest pixel as Windows' MapDialogRect
+// rounds: x units become x * base_x / 4 pixels and y units y * base_y / 8.
+static int32_t px_x(int32_t units) {
+  return (units * scale.base_x + 2) / 4;
+}
+static int32_t px_y(int32_t units) {
+  return (units * scale.base_y + 4) / 8;
+}
+
+// A length of the dialog's pixels in logical pixels, whole so that edges stay sharp.
+static int32_t px(int32_t pixels) {
+  return static_cast<int32_t>(std::lround(pixels * scale.pixel));
 }
 
 struct Rgb {
@@ -59,11 +92,15 @@ constexpr int32_t display_char_width = 36;   ///< pixels, average character widt
 constexpr int32_t text_left = 10;            ///< pixels, where the number's cell starts
 constexpr int32_t text_top = 10;
 
+constexpr int32_t check_size = 13;  ///< pixels, the check box's square
+constexpr int32_t check_gap = 4;    ///< pixels between the square and the text
+
+// The check box's pixels, scaled, go in at the two %d.
 constexpr const char* dialog_css =
     "window { background-color: rgb(240, 240, 240); }\n"
     "* { font-family: \"MS Sans Serif\", sans-serif; font-size: 8pt; }\n"
     "checkbutton { padding: 0; min-height: 0; }\n"
-    "checkbutton check { margin: 0 4px 0 0; min-width: 13px; min-height: 13px; }\n";
+    "checkbutton check { margin: 0 %dpx 0 0; min-width: %dpx; min-height: %dpx; }\n";
 
 /// One of the three statics: the number display, the indicator or the repeat label.
 struct StaticControl {
@@ -105,24 +142,27 @@ static void fill(cairo_t* cr, const Rgb& colour, int32_t x, int32_t y, int32_t w
 }
 
 // A sunken edge: shadow top and left, highlight bottom and right; a client edge adds a
-// dark-shadow/light ring inside.
+// dark-shadow/light ring inside. Each ring is a dialog pixel wide: `a` logical pixels for
+// the outer one, the inner one up to `b`.
 static void draw_edge(cairo_t* cr, int32_t edge, int32_t w, int32_t h) {
-  fill(cr, button_shadow, 0, 0, w - 1, 1);
-  fill(cr, button_shadow, 0, 0, 1, h - 1);
-  fill(cr, highlight, 0, h - 1, w, 1);
-  fill(cr, highlight, w - 1, 0, 1, h);
+  const int32_t a = px(1);
+  const int32_t b = px(2);
+  fill(cr, button_shadow, 0, 0, w - a, a);
+  fill(cr, button_shadow, 0, 0, a, h - a);
+  fill(cr, highlight, 0, h - a, w, a);
+  fill(cr, highlight, w - a, 0, a, h);
   if (edge < client_edge) return;
-  fill(cr, dark_shadow, 1, 1, w - 3, 1);
-  fill(cr, dark_shadow, 1, 1, 1, h - 3);
-  fill(cr, light, 1, h - 2, w - 2, 1);
-  fill(cr, light, w - 2, 1, 1, h - 2);
+  fill(cr, dark_shadow, a, a, w - b - a, b - a);
+  fill(cr, dark_shadow, a, a, b - a, h - b - a);
+  fill(cr, light, a, h - b, w - 2 * a, b - a);
+  fill(cr, light, w - b, a, b - a, h - 2 * a);
 }
 
 static gboolean draw_static(GtkWidget* widget, cairo_t* cr, gpointer data) {
   const StaticControl& control = *static_cast<const StaticControl*>(data);
   const int32_t w = gtk_widget_get_allocated_width(widget);
   const int32_t h = gtk_widget_get_allocated_height(widget);
-  const int32_t e = control.edge;
+  const int32_t e = px(control.edge);
   fill(cr, button_face, 0, 0, w, h);
   if (control.backing) {
     cairo_set_source_surface(cr, control.backing, e, e);
@@ -137,8 +177,16 @@ static gboolean draw_static(GtkWidget* widget, cairo_t* cr, gpointer data) {
     cairo_move_to(cr, e, e + (h - 2 * e - text_h) / 2);
     pango_cairo_show_layout(cr, dialog.label_layout);
   }
-  draw_edge(cr, e, w, h);
+  draw_edge(cr, control.edge, w, h);
   return TRUE;
+}
+
+// A client area of w x h logical pixels, in device pixels.
+static cairo_surface_t* make_backing(int32_t w, int32_t h) {
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, w * scale.device, h * scale.device);
+  cairo_surface_set_device_scale(surface, scale.device, scale.device);
+  return surface;
 }
 
 static void add_static(GtkWidget* fixed, StaticControl& control, int32_t edge, bool backing,
@@ -151,9 +199,12 @@ static void add_static(GtkWidget* fixed, StaticControl& control, int32_t edge, b
   gtk_fixed_put(GTK_FIXED(fixed), control.widget, px_x(box.left), px_y(box.top));
   g_signal_connect(control.widget, "draw", G_CALLBACK(draw_static), &control);
   if (!backing) return;
-  control.backing =
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width - 2 * edge, height - 2 * edge);
+  control.backing = make_backing(width - 2 * px(edge), height - 2 * px(edge));
   control.context = cairo_create(control.backing);
+  // The dialog logic draws in the dialog's pixels; whole logical pixels, so that a block
+  // filled over leaves no shaded rim where its edges fell between pixels.
+  cairo_scale(control.context, scale.pixel, scale.pixel);
+  cairo_set_antialias(control.context, CAIRO_ANTIALIAS_NONE);
   set_colour(control.context, button_face);
   cairo_paint(control.context);
 }
@@ -222,9 +273,57 @@ static gboolean invert_dispatch(GSource*, GSourceFunc, gpointer) {
 static GSourceFuncs invert_source_funcs = {invert_prepare, invert_check, invert_dispatch,
                                            nullptr,        nullptr,      nullptr};
 
+// Tavrel's icon as app/share/tavrel.svg draws it for the desktop entry, on its 64 x 64
+// grid: a reader's face with a tag's square wave across it. Drawn here, so that the window
+// has it without an image loader or an installed file.
+constexpr double icon_grid = 64;
+constexpr double icon_face[] = {4, 14, 56, 36, 6};  ///< left, top, width, height, corner
+constexpr double icon_wave[][2] = {{10, 32}, {16, 32}, {16, 24}, {22, 24}, {22, 40},
+                                   {28, 40}, {28, 24}, {34, 24}, {34, 32}, {40, 32},
+                                   {40, 40}, {46, 40}, {46, 32}, {54, 32}};
+constexpr double icon_line = 3;  ///< width of both strokes
+constexpr int32_t icon_sizes[] = {16, 24, 32, 48, 64, 128};
+
+static GdkPixbuf* draw_icon(int32_t size) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, size / icon_grid, size / icon_grid);
+  const auto [x, y, w, h, r] = icon_face;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - r, y + r, r, -G_PI / 2, 0);
+  cairo_arc(cr, x + w - r, y + h - r, r, 0, G_PI / 2);
+  cairo_arc(cr, x + r, y + h - r, r, G_PI / 2, G_PI);
+  cairo_arc(cr, x + r, y + r, r, G_PI, 3 * G_PI / 2);
+  cairo_close_path(cr);
+  cairo_set_source_rgb(cr, 0xf0 / 255.0, 0xf0 / 255.0, 0xf0 / 255.0);
+  cairo_fill_preserve(cr);
+  cairo_set_source_rgb(cr, 0x40 / 255.0, 0x40 / 255.0, 0x40 / 255.0);
+  cairo_set_line_width(cr, icon_line);
+  cairo_stroke(cr);
+  for (const auto& [wx, wy] : icon_wave) cairo_line_to(cr, wx, wy);
+  cairo_set_source_rgb(cr, 0xd0 / 255.0, 0, 0);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+  GdkPixbuf* icon = gdk_pixbuf_get_from_surface(surface, 0, 0, size, size);
+  cairo_surface_destroy(surface);
+  return icon;
+}
+
+// Every window of the program, the dialog included, carries the icon.
+static void set_icon() {
+  GList* icons = nullptr;
+  for (const int32_t size : icon_sizes) icons = g_list_append(icons, draw_icon(size));
+  gtk_window_set_default_icon_list(icons);
+  g_list_free_full(icons, g_object_unref);
+}
+
 static void build_window() {
+  char css_text[512];
+  std::snprintf(css_text, sizeof css_text, dialog_css, px(check_gap), px(check_size),
+                px(check_size));
   GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, dialog_css, -1, nullptr);
+  gtk_css_provider_load_from_data(css, css_text, -1, nullptr);
   gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(css);
@@ -394,6 +493,8 @@ void run_status_dialog() {
     report_no_display();
     return;
   }
+  measure_scale();
+  set_icon();
   build_window();
   dialog.invert_source = g_source_new(&invert_source_funcs, sizeof(GSource));
   g_source_attach(dialog.invert_source, nullptr);
