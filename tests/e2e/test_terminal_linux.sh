@@ -111,9 +111,11 @@ for signal in TERM HUP; do
 done
 
 echo "the window goes at once on Escape while the device delivers nothing"
-start_program
+type_line "$PROGRAM; echo @END@ \$?"
+find_window
 "$TAVREL_BUILD/tests/e2e/tag_feed" --stop "$TAG_FIFO" silence:0.5 2>/dev/null
-sleep 1  # silent for longer than the device's buffer: the worker now waits for a block
+# Nothing comes from here on: once a wait for a block has timed out, the worker waits.
+await 80 pane_has '^Wait timeout!' || fail "no wait for a block timed out: $(pane)"
 key Escape
 start=$(date +%s%N)
 # Mapped or not: the dialog's own window must no longer exist (GTK's hidden leader window,
@@ -123,11 +125,9 @@ await 20 eval '! xdotool search --name "^Tavrel\$" 2>/dev/null | grep -qx "$wid"
 gone_ms=$((($(date +%s%N) - start) / 1000000))
 echo "  window gone ${gone_ms} ms after Escape"
 [ "$gone_ms" -le 500 ] || fail "the window took ${gone_ms} ms to go"
-kill -0 "$prog_pid" 2>/dev/null || fail "the window went only when the program ended"
+pane_has "^$done_mark" && fail "the window went only when the program ended"
 feed silence:1  # a block, and the worker finishes its teardown
-await 40 eval '! kill -0 $prog_pid 2>/dev/null' || fail "did not end once sound came again"
-wait "$prog_pid" || fail "exit code $?"
-prog_pid=
+await_end 4
 stop_feed
 
 echo "no sound server: the terminal shows the program's own message only"

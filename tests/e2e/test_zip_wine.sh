@@ -15,6 +15,7 @@ listing=$(cd "$folder" && ls | tr '\n' ' ')
 [ "$listing" = "LICENSE.txt README.txt tavrel.exe " ] || fail "zip holds: $listing"
 grep -q 'tavrel.exe' "$folder/README.txt" || fail "README.txt does not say how to start"
 PROGRAM="wine $folder/tavrel.exe"
+drain_source  # sound an earlier test left queued would be read
 start_program
 feed silence:5
 close_program 4
