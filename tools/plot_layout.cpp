@@ -39,7 +39,21 @@ void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& op
   p.reads.clear();
   p.hint.clear();
   p.read_count = 0;
+  p.rolling = false;
+  p.event_limit = 8192;
   p.last_read.clear();
+}
+
+void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
+                        int32_t clock, double seconds) {
+  plot_begin(p, file, options, clock, -1, seconds);
+  p.rolling = true;
+}
+
+// Samples a rolling stretch keeps behind the newest: the stretch, the samples taken but
+// not yet decoded (a block and its carry), and the windows reaching into the stretch.
+static int64_t rolling_keep(const PlotStretch& p) {
+  return p.length + block_frames + carry_samples + window_reach;
 }
 
 // Samples from `index` on are no longer wanted while signal is searched for.
@@ -52,6 +66,14 @@ static void drop_before(PlotStretch& p, int64_t index) {
 
 void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n) {
   const int64_t ms = std::max<int64_t>(1, std::llround(p.options.rate / 1000));
+  if (p.rolling) {
+    p.samples.insert(p.samples.end(), samples, samples + n);
+    p.seen += n;
+    // Dropped in big pieces, so that each sample is moved about once.
+    if (static_cast<int64_t>(p.samples.size()) > 2 * rolling_keep(p))
+      drop_before(p, p.seen - rolling_keep(p));
+    return;
+  }
   for (int32_t i = 0; i < n; ++i) {
     const int64_t index = p.seen + i;
     if (p.from >= 0) {
@@ -81,6 +103,15 @@ void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n) {
 
 void plot_event(PlotStretch& p, const WatchEvent& event) {
   const int64_t end = event.start + event.length;
+  if (p.rolling) {
+    p.events.push_back(event);
+    if (p.events.size() >= p.event_limit) {
+      const int64_t keep = p.seen - rolling_keep(p);
+      std::erase_if(p.events, [keep](const WatchEvent& e) { return e.start + e.length < keep; });
+      p.event_limit = std::max<size_t>(8192, 2 * p.events.size());
+    }
+    return;
+  }
   if (p.from >= 0) {
     if (end + window_reach < p.from || event.start >= p.from + p.length + window_reach) return;
     p.events.push_back(event);
@@ -101,6 +132,12 @@ static std::string number_of(const Read& read) {
 void plot_read(PlotStretch& p, const Read& read) {
   ++p.read_count;
   p.last_read = number_of(read);
+  if (p.rolling) {
+    const double keep = static_cast<double>(p.seen - rolling_keep(p)) / p.options.rate;
+    std::erase_if(p.reads, [keep](const Read& r) { return r.time < keep; });
+    p.reads.push_back(read);
+    return;
+  }
   const int64_t end = std::llround(read.time * p.options.rate);
   if (p.from < 0 || (end > p.from && end <= p.from + p.length + window_reach))
     p.reads.push_back(read);
@@ -294,9 +331,16 @@ Layout plot_layout(const PlotStretch& p) {
   out.hint = p.hint;
   if (p.read_count > 0) {
     out.outcome = "read " + p.last_read + ": " + std::to_string(p.read_count) + " frame" +
-                  (p.read_count == 1 ? "" : "s") + " in the whole recording";
+                  (p.read_count == 1 ? "" : "s") +
+                  (p.rolling ? " so far" : " in the whole recording");
   }
   return out;
+}
+
+Layout plot_last(const PlotStretch& p, int64_t end) {
+  PlotStretch last = p;
+  last.from = std::max(p.first, end - p.length);
+  return plot_layout(last);
 }
 
 }  // namespace tavrel

@@ -31,6 +31,8 @@ struct PlotStretch {
   std::vector<Read> reads;         ///< reads whose frame ends in the stretch
   std::string hint;                ///< why the whole recording gave no read, if it did not
   int64_t read_count;              ///< reads in the whole recording
+  bool rolling;                    ///< keep only the latest stretch, for plot_last
+  size_t event_limit;              ///< rolling: events kept before old ones are dropped
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
 };
 
@@ -39,6 +41,11 @@ struct PlotStretch {
 /// middle on average (or, without one, the last stretch).
 void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
                 int32_t clock, double from_seconds, double seconds);
+
+/// Starts gathering for plot_last: only what the latest stretch of `seconds` needs is
+/// kept, however long the input runs.
+void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
+                        int32_t clock, double seconds);
 
 /// Takes the next `n` samples of the analysed channel, before the decoder gets them.
 void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
@@ -108,5 +115,9 @@ const char* check_name(FrameCheck result);
 
 /// The lanes and marks for what `p` gathered.
 Layout plot_layout(const PlotStretch& p);
+
+/// The lanes and marks of the stretch that ends at sample `end` (the samples decoded so
+/// far), from what plot_begin_rolling gathered.
+Layout plot_last(const PlotStretch& p, int64_t end);
 
 }  // namespace tavrel

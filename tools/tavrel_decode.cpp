@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -107,6 +110,9 @@ struct Options {
   std::string plot_size = std::to_string(plot_width) + "x" + std::to_string(plot_height);
   int width = plot_width;  ///< pixels
   int height = plot_height;
+  std::vector<std::string> plot_every;  ///< N and DIR, or empty
+  int64_t every = 0;                    ///< seconds between pictures of --plot-every
+  std::string plot_dir;                 ///< where they go
   std::vector<std::string> files;
 };
 
@@ -214,6 +220,14 @@ average, so that noise alone does not count; the last stretch of a recording wit
   cli_number(cli, "--length", o.length, 0.001, 3600, "S",
              "How long the stretch is, in seconds (default " + number_text(default_plot_seconds) +
                  ": about three frames).");
+  app.add_option(
+         "--plot-every", o.plot_every,
+         R"(Every N (whole) seconds of input, draw the last stretch (--length) as --plot does into
+DIR/plot-SECONDS.png, SECONDS counting from the start in six digits: with --live, a user
+adjusting a reader's gain sees what each setting gives. Each picture is written under
+another name first and then renamed, so a viewer never shows half of one. One input only.)")
+      ->expected(2)
+      ->type_name("N DIR");
   app.add_option("--plot-size", o.plot_size,
                  "The picture's width and height in pixels (default " + o.plot_size + ").")
       ->type_name("WxH");
@@ -251,7 +265,19 @@ Options parse(Cli& cli, int argc, char** argv) {
                     "--robust finds the polarity and the clock itself and always tests parity: "
                     "leave out --invert, --no-parity and --clock");
   // The picture is drawn from the program's own decoding path.
-  if (!o.plot.empty() && o.decode.robust)
+  if (!o.plot_every.empty()) {
+    char* end = nullptr;
+    o.every = std::strtoll(o.plot_every[0].c_str(), &end, 10);
+    if (*end != 0 || o.plot_every[0].empty() || o.every < 1 || o.every > 86400)
+      cli_usage_error(cli,
+                      "--plot-every takes whole seconds from 1 to 86400, not " + o.plot_every[0]);
+    o.plot_dir = o.plot_every[1];
+    if (!std::filesystem::is_directory(o.plot_dir))
+      cli_usage_error(cli, "--plot-every: " + o.plot_dir + " is no directory");
+    if (!o.plot.empty()) cli_usage_error(cli, "--plot-every and --plot: choose one");
+    if (o.files.size() > 1) cli_usage_error(cli, "--plot-every takes one input");
+  }
+  if ((!o.plot.empty() || !o.plot_dir.empty()) && o.decode.robust)
     cli_usage_error(cli, "--plot shows the program's decoding path: not with --robust");
   if (!o.plot.empty() && !plot_format_known(o.plot))
     cli_usage_error(cli, "--plot takes a file name ending in .png or .svg, not " + o.plot);
@@ -265,10 +291,11 @@ Options parse(Cli& cli, int argc, char** argv) {
   // The tolerant path decodes at the file's own rate.
   o.decode.rate = o.decode.robust ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
-  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || !o.plot.empty();
+  const bool plotting = !o.plot.empty() || !o.plot_dir.empty();
+  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting;
   // The picture shows the whole stretch, reads or not.
-  o.decode.watch_until_read = !o.json && !o.stats && !o.first && o.plot.empty();
-  o.decode.levels = o.stats || !o.plot.empty();
+  o.decode.watch_until_read = !o.json && !o.stats && !o.first && !plotting;
+  o.decode.levels = o.stats || plotting;
   return o;
 }
 
@@ -330,16 +357,41 @@ std::string picture_name(const std::string& plot, const std::string& file, size_
   return plot.substr(0, dot) + "-" + stem + plot.substr(dot);
 }
 
-// Draws what `plot` gathered of `file`; false when the picture could not be written.
-bool draw_plot(const Options& o, PlotStretch& plot, const std::string& file,
-               const SoundFacts& facts, const DecodeStats& stats) {
+// The title's rate and, while nothing was read, the line that says why.
+void plot_facts(const Options& o, PlotStretch& plot, const SoundFacts& facts,
+                const DecodeStats& stats) {
   plot.file_rate = facts.file_rate;
+  plot.hint.clear();
   if (stats.checks[static_cast<int>(FrameCheck::ok)] == 0) {
     plot.hint = failure_hint({stats, facts.peak, facts.other_peak, o.channel == "left" ? 0 : 1,
                               o.decode.invert, o.decode.robust});
   }
+}
+
+// Draws what `plot` gathered of `file`; false when the picture could not be written.
+bool draw_plot(const Options& o, PlotStretch& plot, const std::string& file,
+               const SoundFacts& facts, const DecodeStats& stats) {
+  plot_facts(o, plot, facts, stats);
   const std::string picture = picture_name(o.plot, file, o.files.size());
   const std::string problem = plot_draw(plot_layout(plot), picture, o.width, o.height);
+  if (problem.empty()) return true;
+  std::fflush(stdout);
+  std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
+  return false;
+}
+
+// The --plot-every picture of the stretch that ends with the samples decoded so far, at
+// `seconds` of input; false when it could not be written.
+bool draw_rolling(const Options& o, PlotStretch& plot, const Decoding& d, const SoundFacts& facts,
+                  int64_t seconds) {
+  plot_facts(o, plot, facts, d.stats);
+  char name[32];
+  std::snprintf(name, sizeof name, "plot-%06lld.png", static_cast<long long>(seconds));
+  const std::string picture = (std::filesystem::path(o.plot_dir) / name).string();
+  const std::string partial = (std::filesystem::path(o.plot_dir) / ".partial.png").string();
+  std::string problem = plot_draw(plot_last(plot, d.fed), partial, o.width, o.height);
+  if (problem.empty() && std::rename(partial.c_str(), picture.c_str()) != 0)
+    problem = std::strerror(errno);
   if (problem.empty()) return true;
   std::fflush(stdout);
   std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
@@ -352,17 +404,20 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   const std::string name = index < 0 ? "live" : o.files[static_cast<size_t>(index)];
   const char* file = name.c_str();
   const bool timed = index < 0 || is_stream(file);  // reads get their wall-clock time
-  const bool plotting = !o.plot.empty();
+  const bool rolling = !o.plot_dir.empty();
+  const bool plotting = !o.plot.empty() || rolling;
   const auto plot = std::make_unique<PlotStretch>();
   decoding_begin(d, o.decode);
-  if (plotting) {
+  if (rolling) {
+    plot_begin_rolling(*plot, name, o.decode, std::stoi(o.clock), o.length);
+  } else if (plotting) {
     plot_begin(*plot, name, o.decode, std::stoi(o.clock), o.from, o.length);
-    d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
   }
+  if (plotting) d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
   Presentation presentation;
   if (o.json || o.first || plotting) {
-    d.on_read = [&o, file, timed, &presentation, &plot](const Read& read) {
-      if (!o.plot.empty()) plot_read(*plot, read);
+    d.on_read = [&o, file, timed, plotting, &presentation, &plot](const Read& read) {
+      if (plotting) plot_read(*plot, read);
       if (!o.json && !o.first) return;
       if (o.first && !first_of_presentation(presentation, read)) return;
       if (o.json) {
@@ -372,6 +427,20 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
       }
     };
   }
+  SoundFacts facts;
+  // --plot-every: the next picture when the decoded samples reach it, by seconds of input.
+  int64_t next_picture = 1;
+  bool pictures_fail = false;
+  const auto after_samples = [&] {
+    if (rolling && !pictures_fail) {
+      const auto every = std::llround(static_cast<double>(o.every) * o.decode.rate);
+      while (!pictures_fail && d.fed >= next_picture * every) {
+        pictures_fail = !draw_rolling(o, *plot, d, facts, next_picture * o.every);
+        ++next_picture;
+      }
+    }
+    if (flush_each) std::fflush(stdout);
+  };
   SampleSink sink = decoding_sink(d);
   sink.stopped = [] { return stop_requested.load(std::memory_order_relaxed); };
   if (flush_each || plotting) {
@@ -380,16 +449,15 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     sink.take = [&](const uint8_t* samples, int32_t n) {
       if (plotting) plot_take(*plot, samples, n);
       decoding_take(d, samples, n);
-      if (flush_each) std::fflush(stdout);
+      after_samples();
     };
     sink.filled = [&](int32_t n) {
       int32_t room = 0;
       if (plotting) plot_take(*plot, decoding_room(d, room), n);
       decoding_filled(d, n);
-      if (flush_each) std::fflush(stdout);
+      after_samples();
     };
   }
-  SoundFacts facts;
   const int channel = o.channel == "left" ? 0 : 1;
   const std::string error =
       index < 0 ? read_live(channel, sink, stop_requested, facts)
@@ -409,7 +477,9 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     std::fflush(stdout);
     write_stats(stderr, file, facts, o.decode, d.stats);
   }
-  if (plotting && facts.opened && !draw_plot(o, *plot, name, facts, d.stats)) outcome.failed = true;
+  if (!o.plot.empty() && facts.opened && !draw_plot(o, *plot, name, facts, d.stats))
+    outcome.failed = true;
+  if (pictures_fail) outcome.failed = true;
   return outcome;
 }
 

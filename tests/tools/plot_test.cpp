@@ -21,6 +21,7 @@ namespace {
 
 struct Decoded {
   PlotStretch plot;
+  PlotStretch rolling;  ///< the same, gathered as --plot-every gathers it
   DecodeStats stats;
   std::vector<Read> reads;
   Layout layout;
@@ -39,15 +40,21 @@ std::unique_ptr<Decoded> decode(const std::vector<uint8_t>& samples, int32_t inv
   test::console_capture_start(console);
   decoding_begin(*d, options);
   plot_begin(out->plot, "test", options, 64, from_seconds, seconds);
-  d->on_event = [&](const WatchEvent& e) { plot_event(out->plot, e); };
+  plot_begin_rolling(out->rolling, "test", options, 64, seconds);
+  d->on_event = [&](const WatchEvent& e) {
+    plot_event(out->plot, e);
+    plot_event(out->rolling, e);
+  };
   d->on_read = [&](const Read& r) {
     plot_read(out->plot, r);
+    plot_read(out->rolling, r);
     out->reads.push_back(r);
   };
   // Odd pieces, so that blocks and pieces never line up.
   for (size_t at = 0; at < samples.size(); at += 3001) {
     const auto n = static_cast<int32_t>(std::min<size_t>(3001, samples.size() - at));
     plot_take(out->plot, samples.data() + at, n);
+    plot_take(out->rolling, samples.data() + at, n);
     decoding_take(*d, samples.data() + at, n);
   }
   decoding_end(*d);
@@ -212,6 +219,28 @@ TEST(PlotLayout, DefaultStretchStartsAtTheSignalAndHoldsOnlyItsMarks) {
       EXPECT_TRUE(m.end > l.from - 1e-9 && m.start < l.to + 1e-9) << static_cast<int>(m.kind);
     }
   }
+}
+
+TEST(PlotLayout, RollingStretchIsTheFixedOneOverTheLastSamples) {
+  // Long enough that the rolling one has dropped what lies far behind.
+  const auto samples = tag(0.4, false, 90, 0.05);
+  const int64_t end = static_cast<int64_t>(samples.size()) - sample_rate / 5;
+  const double from = static_cast<double>(end) / sample_rate - default_plot_seconds;
+  const auto d = decode(samples, 0, from, default_plot_seconds);
+  EXPECT_LT(d->rolling.samples.size(), samples.size() / 2);
+  const Layout want = d->layout;
+  const Layout got = plot_last(d->rolling, end);
+  EXPECT_EQ(got.trace, want.trace);
+  ASSERT_EQ(got.marks.size(), want.marks.size());
+  EXPECT_GT(count(got, MarkKind::read), 1);
+  for (size_t i = 0; i < got.marks.size(); ++i) {
+    const Mark& g = got.marks[i];
+    const Mark& w = want.marks[i];
+    EXPECT_TRUE(g.kind == w.kind && g.lane == w.lane && g.start == w.start && g.end == w.end &&
+                g.low == w.low && g.high == w.high && g.text == w.text)
+        << i;
+  }
+  EXPECT_EQ(got.title, want.title);
 }
 
 // Width and height from a PNG's header, or from an SVG's root element.

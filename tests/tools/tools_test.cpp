@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -809,6 +810,37 @@ TEST_F(Tools, PlotWritesOnePictureOfTheAskedSizePerRecording) {
   r = run(decode_tool, "--plot " + path("no/such/dir.png") + " " + path("card.wav"));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no/such/dir.png"), std::string::npos) << r.err;
+}
+
+TEST_F(Tools, PlotEveryDrawsTheLastStretchEveryNSecondsOfAStream) {
+  gen("card.wav", "-s 2", "8400043916");
+  const std::string pictures = path("pictures");
+  std::filesystem::create_directories(pictures);
+  const Result r =
+      run("/bin/sh", "-c \"cat '" + path("card.wav") + "' | '" + decode_tool +
+                         "' --plot-every 1 '" + pictures + "' --plot-size 640x360 -\"");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // One picture per whole second of input, under its final name only.
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path("card.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  sf_close(f);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(pictures))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), static_cast<size_t>(info.frames / info.samplerate));
+  for (size_t i = 0; i < names.size(); ++i) {
+    char want[32];
+    std::snprintf(want, sizeof want, "plot-%06zu.png", i + 1);
+    EXPECT_EQ(names[i], want);
+    const std::string png = slurp(pictures + "/" + names[i]);
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x02\x80\0\0\x01\x68", 8)) << "640x360";
+  }
+  for (const std::string& args : {"--plot-every 0 " + pictures, "--plot-every 1 " + path("none"),
+                                  "--plot-every 1 " + pictures + " --plot x.png",
+                                  "--plot-every 1 " + pictures + " " + path("card.wav")})
+    EXPECT_EQ(run(decode_tool, args + " " + path("card.wav")).status, 2) << args;
 }
 
 }  // namespace
