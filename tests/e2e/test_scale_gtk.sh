@@ -12,17 +12,10 @@ PROGRAM_NAME=dialog_scale
 command -v xsettingsd >/dev/null || { echo "no xsettingsd"; exit 1; }
 source "$here/program_lib.sh"
 
-# A box of the dialog table, "left top width height" in dialog units: from the layout the
-# build wrote, or from the template the Windows build compiles.
+# A box of the dialog table, "left top width height" in dialog units, as the build wrote it.
 box() {
-  local units=${1}_units id
-  [ -n "${!units:-}" ] && { echo "${!units}"; return; }
-  case $1 in
-    window) id=DIALOGEX ;; label) id=IDC_REPEAT_LABEL ;; crc_check) id=IDC_CRC_CHECK ;;
-    *) id=IDC_${1^^} ;;
-  esac
-  grep -m1 "$id" "$here/../../platform/dialog_win32.rc" | sed "s/.*$id//" |
-    grep -oE '\b[0-9]+\b' | head -n 4 | tr '\n' ' '
+  local units=${1}_units
+  echo "${!units}"
 }
 
 screen_w=1600 screen_h=1000
