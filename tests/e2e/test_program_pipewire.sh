@@ -79,7 +79,8 @@ servers+=($!)
 wireplumber >"$pw/wireplumber.log" 2>&1 &
 servers+=($!)
 tag_node() { wpctl status 2>/dev/null | grep -oE '[0-9]+\. tag ' | head -n 1 | cut -d. -f1; }
-for _ in $(seq 100); do
+# Up to 30 s: WirePlumber can take long to start on a loaded machine.
+for _ in $(seq 300); do
   node=$(tag_node)
   [ -n "$node" ] && wpctl set-default "$node" 2>/dev/null &&
     wpctl inspect @DEFAULT_AUDIO_SOURCE@ 2>/dev/null | grep -q 'node.name = "tag"' && break
