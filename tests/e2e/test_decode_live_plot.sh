@@ -3,6 +3,7 @@
 # a picture of the last stretch appears after each second of input, 1600x900 PNG, under
 # its final name only; SIGINT ends it with exit 0 (a tag was read).
 set -uo pipefail
+source "$(dirname "$0")/capture_common.sh"
 decode=$TAVREL_BUILD/tools/tavrel-decode
 feeder=$TAVREL_BUILD/tests/e2e/tag_feed
 work=$E2E_WORK/decode_live_plot
@@ -31,7 +32,7 @@ wait_until() {
 exists() { [ -s "$1" ]; }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
-timeout 1 arecord -q -D default -f U8 -c 2 -r 48000 -t raw >/dev/null 2>&1  # drain the source
+drain_source
 "$decode" --live -q --plot-every 1 "$work/pictures" >/dev/null 2>"$work/err" &
 decode_pid=$!
 "$feeder" "$TAG_FIFO" tag:8400043916:4 silence:1 2>"$work/feed" &
