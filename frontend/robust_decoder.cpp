@@ -59,6 +59,7 @@ void robust_begin(RobustDecoder& d, double rate, void (*on_read)(void*, const Ro
   d.base = 0;
   d.on_read = on_read;
   d.context = context;
+  d.on_levels = nullptr;
   d.loop_count = 0;
   for (const int32_t clock : robust_clocks) {
     const double nominal = rate * clock / 250000.0;  // 125 kHz field, two halves per bit
@@ -185,6 +186,26 @@ static void take_half_bit(RobustDecoder& d, ClockLoop& loop, double step, double
   if (r[0] == r[1] && r[1] + 1 > 1 && k >= 2 * frame_half_bits) candidate(d, loop, r[1], end);
 }
 
+// The middle and swing over the history `loop` holds, as a read measures them: a mid-bit
+// step is twice the peak, and of the two interleavings the one of mid-bit steps has the
+// larger mean.
+static void report_levels(const RobustDecoder& d, const ClockLoop& loop, double start, double end) {
+  const auto n = static_cast<int32_t>(std::min<int64_t>(loop.count, robust_history));
+  if (n < 2) return;
+  const int64_t newest = loop.count - 1;
+  double sums = 0;
+  double steps[2] = {};
+  for (int32_t j = 0; j < n; ++j) {
+    const auto k = static_cast<size_t>((newest - j) & (robust_history - 1));
+    sums += loop.sums[k];
+    steps[j & 1] += std::fabs(loop.steps[k]);
+  }
+  const double level = std::max(steps[0], steps[1]) / (n / 2);
+  const RobustLevels levels{d.base + std::llround(start), d.base + std::llround(end), loop.clock,
+                            sums / (n * loop.half), level / (2 * loop.half)};
+  d.on_levels(d.context, levels);
+}
+
 // Decides the next loop_block half-bits at the current phase and period, then corrects
 // both from their mean timing error. Within a block no decision waits for another, so
 // the work of several half-bits overlaps.
@@ -227,6 +248,7 @@ static void step_loop(RobustDecoder& d, ClockLoop& loop) {
     power += step * step;
     take_half_bit(d, loop, step, y, loop.next + j * half);
   }
+  if (d.on_levels) report_levels(d, loop, loop.next - half, loop.next + (loop_block - 1) * half);
 
   // The error scales with the steps' power: the running mean, or this block's own when a
   // signal has just begun.
@@ -264,6 +286,10 @@ static void compact(RobustDecoder& d) {
   }
   d.filled -= keep;
   d.base += keep;
+}
+
+void robust_watch_levels(RobustDecoder& d, void (*on_levels)(void*, const RobustLevels&)) {
+  d.on_levels = on_levels;
 }
 
 void robust_take(RobustDecoder& d, const uint8_t* samples, int32_t n) {

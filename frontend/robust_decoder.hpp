@@ -65,6 +65,17 @@ struct ClockLoop {
   RobustClockStats stats;
 };
 
+/// What one loop measures of the signal over its last two frames of half-bits, after each
+/// of its blocks of decisions: the same middle and swing that a read reports. Only shown;
+/// no decision depends on it.
+struct RobustLevels {
+  int64_t start;  ///< first sample of the block's half-bits
+  int64_t end;    ///< sample just after them
+  int32_t clock;  ///< the loop's RF divider
+  double middle;  ///< middle level minus 128, in 8-bit steps
+  double swing;   ///< peak deviation from the middle, in 8-bit steps
+};
+
 struct RobustDecoder {
   double rate;                         ///< samples per second
   int32_t running[robust_buffer + 1];  ///< running sums of signed samples; [0] = 0
@@ -74,11 +85,15 @@ struct RobustDecoder {
   int32_t loop_count;  ///< loops in use: clocks whose half-bit is long enough at this rate
   void (*on_read)(void* context, const RobustRead& read);
   void* context;
+  void (*on_levels)(void* context, const RobustLevels& levels);  ///< or null: not measured
 };
 
 /// Starts a stream of `rate` samples per second; `on_read` gets every sure read.
 void robust_begin(RobustDecoder& d, double rate, void (*on_read)(void*, const RobustRead&),
                   void* context);
+
+/// From now on `on_levels` (same context) gets every loop's levels after each block.
+void robust_watch_levels(RobustDecoder& d, void (*on_levels)(void*, const RobustLevels&));
 
 /// Decodes the next `n` unsigned 8-bit samples (128 = middle); reads are reported as soon
 /// as their frame has ended. Any thread, one at a time per decoder.

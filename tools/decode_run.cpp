@@ -53,6 +53,10 @@ static void robust_read(void* context, const RobustRead& r) {
   d.on_read(read);
 }
 
+static void robust_levels(void* context, const RobustLevels& levels) {
+  static_cast<Decoding*>(context)->on_levels(levels);
+}
+
 void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
@@ -104,7 +108,9 @@ static void feed(Decoding& d) {
 
 void decoding_start(Decoding& d, int rate) {
   d.robust_rate = rate;
-  if (d.options.robust) robust_begin(d.robust, rate, robust_read, &d);
+  if (!d.options.robust) return;
+  robust_begin(d.robust, rate, robust_read, &d);
+  if (d.on_levels) robust_watch_levels(d.robust, robust_levels);
 }
 
 uint8_t* decoding_room(Decoding& d, int32_t& n) {

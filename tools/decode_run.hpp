@@ -67,8 +67,10 @@ struct WatchEvent {
 
 struct Decoding {
   DecodeOptions options;
-  std::function<void(const Read&)> on_read;         ///< each read, when watched
-  std::function<void(const WatchEvent&)> on_event;  ///< every pass, run and test, when watched
+  std::function<void(const Read&)> on_read;            ///< each read, when watched
+  std::function<void(const WatchEvent&)> on_event;     ///< every pass, run and test, when watched
+  std::function<void(const RobustLevels&)> on_levels;  ///< the tolerant path's levels, if set
+                                                       ///< before the stream starts
   DecodeStats stats;
 
   ChannelBuffers buffers;                          ///< as the worker's; the left one stays unused

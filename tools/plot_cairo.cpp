@@ -32,6 +32,8 @@ constexpr Rgb low_colour{0.96, 0.66, 0.22};
 constexpr Rgb dropped_colour{0.85, 0.0, 0.0};
 constexpr Rgb half_fill{0.75, 0.82, 0.93};
 constexpr Rgb read_colour{0.05, 0.5, 0.15};
+constexpr Rgb robust_colour{0.45, 0.15, 0.65};
+constexpr double swing_dash[] = {2, 3};  ///< dotted: apart from the thresholds' dashes in grey
 // By test result: too few, header, Manchester, row parity, column parity, stop bit, read.
 constexpr Rgb check_colours[] = {{0.7, 0.7, 0.7},  {0.4, 0.4, 0.4}, {0.85, 0.0, 0.0},
                                  {0.9, 0.5, 0.0},  {0.5, 0.2, 0.7}, {0.0, 0.55, 0.65},
@@ -166,6 +168,32 @@ double row_y(const Box& box, int32_t rows, double row, double within) {
 
 constexpr double signal_ticks[] = {-128, -64, 0, 64, 127};
 
+// The tolerant path's middle (solid) and middle +- swing (dotted) as steps, block by block.
+void draw_robust_levels(const Frame& f, const Layout& layout, const Box& box) {
+  cairo_t* cr = f.cr;
+  for (const double side : {-1.0, 0.0, 1.0}) {
+    bool open = false;
+    double last_end = 0;
+    for (const Mark& m : layout.marks) {
+      if (m.kind != MarkKind::robust_level) continue;
+      const double y = scaled(box, -128, 128, std::clamp(m.low + side * m.high, -128.0, 128.0));
+      if (!open || m.start > last_end + 1e-9)
+        cairo_move_to(cr, f.x(m.start), y);
+      else
+        cairo_line_to(cr, f.x(m.start), y);
+      cairo_line_to(cr, f.x(m.end), y);
+      open = true;
+      last_end = m.end;
+    }
+    if (!open) continue;
+    colour(cr, robust_colour);
+    if (side != 0) cairo_set_dash(cr, swing_dash, 2, 0);
+    cairo_set_line_width(cr, side == 0 ? 2.0 : 1.6);
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
+  }
+}
+
 void draw_signal(const Frame& f, const Layout& layout, const Box& box) {
   cairo_t* cr = f.cr;
   constexpr double low = -128;
@@ -227,6 +255,7 @@ void draw_signal(const Frame& f, const Layout& layout, const Box& box) {
     }
   }
   cairo_stroke(cr);
+  draw_robust_levels(f, layout, box);
 }
 
 void draw_runs(const Frame& f, const Layout& layout, int32_t lane, const Box& box) {
@@ -515,7 +544,7 @@ double legend_entry(cairo_t* cr, double x, double y, const char* text, Draw draw
   return x + 26 + text_width(cr, text) + 22;
 }
 
-void draw_legend(cairo_t* cr, double left, double right, double y) {
+void draw_legend(cairo_t* cr, double left, double right, double y, bool robust) {
   struct Entry {
     const char* text;
     int what;
@@ -532,9 +561,12 @@ void draw_legend(cairo_t* cr, double left, double right, double y) {
                                       {"equal pair: no bit", 9},
                                       {"header passed, then failed", 10},
                                       {"frame read", 11},
-                                      {"new block", 12}};
+                                      {"new block", 12},
+                                      {"robust: middle, middle ± swing", 13}};
   double x = left;
   for (const Entry& e : entries) {
+    // The tolerant path draws only the samples, its levels and its reads.
+    if (robust ? e.what > 2 && e.what != 11 && e.what != 13 : e.what == 13) continue;
     cairo_select_font_face(cr, font, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 11);
     if (x + 48 + text_width(cr, e.text) > right) {
@@ -606,6 +638,14 @@ void draw_legend(cairo_t* cr, double left, double right, double y) {
           line(cr, sx, sy - 5, sx, sy + 5, 2);
           line(cr, sx, sy + 5, sx + 20, sy + 5, 2);
           line(cr, sx + 20, sy - 5, sx + 20, sy + 5, 2);
+          break;
+        case 13:
+          colour(cr, robust_colour);
+          line(cr, sx, sy, sx + 20, sy, 2);
+          cairo_set_dash(cr, swing_dash, 2, 0);
+          line(cr, sx, sy - 5, sx + 20, sy - 5, 1.6);
+          line(cr, sx, sy + 5, sx + 20, sy + 5, 1.6);
+          cairo_set_dash(cr, nullptr, 0, 0);
           break;
         default: {
           colour(cr, {0.3, 0.3, 0.3});
@@ -680,7 +720,9 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   }
   draw_blocks(f, layout, lanes_top, lanes_bottom);
   draw_axis(f, lanes_top, lanes_bottom + 4);
-  draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20);
+  const bool robust = std::any_of(layout.marks.begin(), layout.marks.end(),
+                                  [](const Mark& m) { return m.kind == MarkKind::robust_level; });
+  draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20, robust);
 }
 
 bool ends_with(const std::string& text, const char* end) {

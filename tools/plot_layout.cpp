@@ -29,8 +29,9 @@ void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& op
   p.options = options;
   p.clock = clock;
   p.file_rate = 0;
-  p.from = from_seconds < 0 ? -1 : std::llround(from_seconds * options.rate);
-  p.length = std::max<int64_t>(1, std::llround(seconds * options.rate));
+  p.from_seconds = from_seconds;
+  p.seconds = seconds;
+  plot_rate(p, options.rate);
   p.first = 0;
   p.seen = 0;
   p.level_sum = 0;
@@ -42,6 +43,15 @@ void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& op
   p.rolling = false;
   p.event_limit = 8192;
   p.last_read.clear();
+  p.levels.clear();
+  p.robust_clock = 0;
+  p.robust_bit = 0;
+}
+
+void plot_rate(PlotStretch& p, double rate) {
+  p.options.rate = rate;
+  p.from = p.from_seconds < 0 ? -1 : std::llround(p.from_seconds * rate);
+  p.length = std::max<int64_t>(1, std::llround(p.seconds * rate));
 }
 
 void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
@@ -65,6 +75,7 @@ static void drop_before(PlotStretch& p, int64_t index) {
 }
 
 void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n) {
+  if (p.options.rate == 0) plot_rate(p, sample_rate);  // a raw stream at the program's rate
   const int64_t ms = std::max<int64_t>(1, std::llround(p.options.rate / 1000));
   if (p.rolling) {
     p.samples.insert(p.samples.end(), samples, samples + n);
@@ -139,8 +150,26 @@ void plot_read(PlotStretch& p, const Read& read) {
     return;
   }
   const int64_t end = std::llround(read.time * p.options.rate);
-  if (p.from < 0 || (end > p.from && end <= p.from + p.length + window_reach))
+  if (p.from < 0 || (end > p.from && end <= p.from + p.length + window_reach)) {
     p.reads.push_back(read);
+    p.reads.back().robust = nullptr;  // only valid during the call
+    if (read.robust && p.robust_clock == 0) {
+      p.robust_clock = read.robust->clock;
+      p.robust_bit = read.robust->bit_samples;
+    }
+  }
+}
+
+void plot_levels(PlotStretch& p, const RobustLevels& levels) {
+  if (p.from >= 0) {
+    if (levels.end > p.from && levels.start < p.from + p.length) p.levels.push_back(levels);
+    return;
+  }
+  p.levels.push_back(levels);
+  if (p.levels.size() >= 8192) {
+    const int64_t keep = p.seen - 2 * p.length;
+    std::erase_if(p.levels, [keep](const RobustLevels& l) { return l.end < keep; });
+  }
 }
 
 namespace {
@@ -187,6 +216,14 @@ void add_signal(Builder& b) {
     b.out.trace.push_back(static_cast<int8_t>(b.p.samples[static_cast<size_t>(i)] - 128));
   b.mark(MarkKind::trace, lane, b.p.first + skip, b.p.first + std::max(skip, end), 0, 0);
   b.out.sample_ms = b.ms(1);
+  // The tolerant path's loop at the clock of its reads (or the default clock) as it measured
+  // the signal, block by block.
+  const int32_t clock = b.p.robust_clock != 0 ? b.p.robust_clock : b.p.clock;
+  for (const RobustLevels& l : b.p.levels) {
+    if (l.clock == clock && b.shown(l.start, l.end))
+      b.mark(MarkKind::robust_level, lane, std::max(l.start, b.from), std::min(l.end, b.to),
+             l.middle, l.swing);
+  }
 }
 
 void add_runs(Builder& b, const std::vector<const WatchEvent*>& pass) {
@@ -288,6 +325,8 @@ size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) 
       start = e.start;
       if (++back == ring_size) break;
     }
+    // The tolerant path has no passes: its frame is 64 of its bits long.
+    if (start == end) start = end - std::llround(64 * b.p.robust_bit);
     if (b.shown(start, end))
       b.mark(MarkKind::read, lane, start, end, read.repeat, read.repeat, number_of(read));
   }
@@ -310,9 +349,12 @@ Layout plot_layout(const PlotStretch& p) {
   const bool first_inverted = p.options.invert == 1;
 
   add_signal(b);
-  add_runs(b, passes[first_inverted ? 1 : 0]);
-  for (const bool inverted : {false, true}) {
-    if (both || inverted == first_inverted) add_pass(b, passes[inverted ? 1 : 0], inverted);
+  // The tolerant path slices nothing: no runs, half-bits or windows to show.
+  if (!p.options.robust) {
+    add_runs(b, passes[first_inverted ? 1 : 0]);
+    for (const bool inverted : {false, true}) {
+      if (both || inverted == first_inverted) add_pass(b, passes[inverted ? 1 : 0], inverted);
+    }
   }
   const size_t reads = add_reads(b, passes);
   for (const WatchEvent* e : passes[first_inverted ? 1 : 0]) {
@@ -322,11 +364,20 @@ Layout plot_layout(const PlotStretch& p) {
 
   const char* polarity = both ? "both" : first_inverted ? "inverted" : "normal";
   char title[512];
-  std::snprintf(title, sizeof title,
-                "%s  |  %d samples/s (decoded at %.0f/s), polarity %s, clock RF/%d, parity %s"
-                "  |  %zu read%s ending in %.1f to %.1f ms",
-                p.file.c_str(), p.file_rate, p.options.rate, polarity, p.clock,
-                p.options.parity ? "on" : "off", reads, reads == 1 ? "" : "s", out.from, out.to);
+  if (p.options.robust) {
+    const int32_t clock = p.robust_clock != 0 ? p.robust_clock : p.clock;
+    std::snprintf(title, sizeof title,
+                  "%s  |  %d samples/s, robust: polarity and clock found by the decoder, levels "
+                  "of RF/%d  |  %zu read%s ending in %.1f to %.1f ms",
+                  p.file.c_str(), p.file_rate, clock, reads, reads == 1 ? "" : "s", out.from,
+                  out.to);
+  } else {
+    std::snprintf(title, sizeof title,
+                  "%s  |  %d samples/s (decoded at %.0f/s), polarity %s, clock RF/%d, parity %s"
+                  "  |  %zu read%s ending in %.1f to %.1f ms",
+                  p.file.c_str(), p.file_rate, p.options.rate, polarity, p.clock,
+                  p.options.parity ? "on" : "off", reads, reads == 1 ? "" : "s", out.from, out.to);
+  }
   out.title = title;
   out.hint = p.hint;
   if (p.read_count > 0) {

@@ -34,6 +34,11 @@ struct PlotStretch {
   bool rolling;                    ///< keep only the latest stretch, for plot_last
   size_t event_limit;              ///< rolling: events kept before old ones are dropped
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
+  double from_seconds;             ///< as asked, for plot_rate
+  double seconds;
+  std::vector<RobustLevels> levels;  ///< the tolerant path's, in and around the stretch
+  int32_t robust_clock;              ///< the clock of the tolerant path's reads; 0 before one
+  double robust_bit;                 ///< their bit period, samples
 };
 
 /// Starts gathering a stretch of `seconds` from `from_seconds`; when that is negative,
@@ -47,12 +52,17 @@ void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& op
 void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
                         int32_t clock, double seconds);
 
+/// The stream's rate is known (the tolerant path decodes at the file's own rate): places
+/// the stretch at it. Before any samples.
+void plot_rate(PlotStretch& p, double rate);
+
 /// Takes the next `n` samples of the analysed channel, before the decoder gets them.
 void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
 
 /// Takes one event or read of the watch.
 void plot_event(PlotStretch& p, const WatchEvent& event);
 void plot_read(PlotStretch& p, const Read& read);
+void plot_levels(PlotStretch& p, const RobustLevels& levels);
 
 enum class LaneKind : uint8_t {
   signal,     ///< samples in signed steps, thresholds, dead band
@@ -71,21 +81,22 @@ struct Lane {
 };
 
 enum class MarkKind : uint8_t {
-  dead_band,    ///< signal: low..high in signed steps
-  threshold,    ///< signal: a line at `low` signed steps
-  trace,        ///< signal: the samples (Layout::trace)
-  block,        ///< every lane: a pass starts with an empty window at `start`
-  run_band,     ///< runs: low..high samples taken as one (value 1) or two (2) half-bits
-  high_run,     ///< runs: a run of `low` samples above the thresholds' band
-  low_run,      ///< runs: the same below
-  dropped,      ///< runs: the run over the same span was dropped
-  half_bit,     ///< half_bits: level `low`
-  window,       ///< windows: in row `low`, tested with result `high`
-  bit_one,      ///< windows: a (0,1) pair in row `low`
-  bit_zero,     ///< windows: a (1,0) pair in row `low`
-  bit_invalid,  ///< windows: an equal pair in row `low`: no bit
-  test,         ///< tests: the window ending at `start` tested with result `low` (its row)
-  read,         ///< reads: the frame read, `text` its number
+  dead_band,     ///< signal: low..high in signed steps
+  threshold,     ///< signal: a line at `low` signed steps
+  robust_level,  ///< signal: the tolerant path's middle `low` and swing `high`, signed steps
+  trace,         ///< signal: the samples (Layout::trace)
+  block,         ///< every lane: a pass starts with an empty window at `start`
+  run_band,      ///< runs: low..high samples taken as one (value 1) or two (2) half-bits
+  high_run,      ///< runs: a run of `low` samples above the thresholds' band
+  low_run,       ///< runs: the same below
+  dropped,       ///< runs: the run over the same span was dropped
+  half_bit,      ///< half_bits: level `low`
+  window,        ///< windows: in row `low`, tested with result `high`
+  bit_one,       ///< windows: a (0,1) pair in row `low`
+  bit_zero,      ///< windows: a (1,0) pair in row `low`
+  bit_invalid,   ///< windows: an equal pair in row `low`: no bit
+  test,          ///< tests: the window ending at `start` tested with result `low` (its row)
+  read,          ///< reads: the frame read, `text` its number
 };
 
 struct Mark {

@@ -209,7 +209,10 @@ passed, with its bits up to where it failed and the test that failed; a row per 
 result with a mark for every window tested; the frames read, with their number. The title
 names the file, rate, polarity, clock and the reads in the stretch; when nothing was read,
 the line under it says why, as --stats does. With several FILEs, each picture's name gets
-the recording's name before its ending: plot.png gives plot-card.png for card.wav.)")
+the recording's name before its ending: plot.png gives plot-card.png for card.wav. With
+--robust, the samples also carry the middle level and the swing the tolerant path measured,
+block by block, as steps, and only its reads below them: that path has no runs, half-bits
+or windows of the program's.)")
       ->type_name("FILE.png|FILE.svg");
   cli_number(cli, "--from", o.from, 0, 1e9, "S",
              R"(Where the stretch starts, in seconds from the start of the recording (default:
@@ -264,7 +267,7 @@ Options parse(Cli& cli, int argc, char** argv) {
     cli_usage_error(cli,
                     "--robust finds the polarity and the clock itself and always tests parity: "
                     "leave out --invert, --no-parity and --clock");
-  // The picture is drawn from the program's own decoding path.
+  // The pictures of --plot-every are drawn from the program's own decoding path.
   if (!o.plot_every.empty()) {
     char* end = nullptr;
     o.every = std::strtoll(o.plot_every[0].c_str(), &end, 10);
@@ -277,8 +280,8 @@ Options parse(Cli& cli, int argc, char** argv) {
     if (!o.plot.empty()) cli_usage_error(cli, "--plot-every and --plot: choose one");
     if (o.files.size() > 1) cli_usage_error(cli, "--plot-every takes one input");
   }
-  if ((!o.plot.empty() || !o.plot_dir.empty()) && o.decode.robust)
-    cli_usage_error(cli, "--plot shows the program's decoding path: not with --robust");
+  if (!o.plot_dir.empty() && o.decode.robust)
+    cli_usage_error(cli, "--plot-every shows the program's decoding path: not with --robust");
   if (!o.plot.empty() && !plot_format_known(o.plot))
     cli_usage_error(cli, "--plot takes a file name ending in .png or .svg, not " + o.plot);
   char x = 0;
@@ -362,7 +365,9 @@ void plot_facts(const Options& o, PlotStretch& plot, const SoundFacts& facts,
                 const DecodeStats& stats) {
   plot.file_rate = facts.file_rate;
   plot.hint.clear();
-  if (stats.checks[static_cast<int>(FrameCheck::ok)] == 0) {
+  const int64_t reads = o.decode.robust ? stats.robust.checks[static_cast<int>(RobustCheck::ok)]
+                                        : stats.checks[static_cast<int>(FrameCheck::ok)];
+  if (reads == 0) {
     plot.hint = failure_hint({stats, facts.peak, facts.other_peak, o.channel == "left" ? 0 : 1,
                               o.decode.invert, o.decode.robust});
   }
@@ -414,6 +419,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     plot_begin(*plot, name, o.decode, std::stoi(o.clock), o.from, o.length);
   }
   if (plotting) d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
+  if (plotting && o.decode.robust)
+    d.on_levels = [&plot](const RobustLevels& levels) { plot_levels(*plot, levels); };
   Presentation presentation;
   if (o.json || o.first || plotting) {
     d.on_read = [&o, file, timed, plotting, &presentation, &plot](const Read& read) {
@@ -442,6 +449,13 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     if (flush_each) std::fflush(stdout);
   };
   SampleSink sink = decoding_sink(d);
+  if (plotting && o.decode.robust) {
+    // The tolerant path decodes at the file's own rate: the stretch is placed at it.
+    sink.start = [&d, &plot](int rate) {
+      plot_rate(*plot, rate);
+      decoding_start(d, rate);
+    };
+  }
   sink.stopped = [] { return stop_requested.load(std::memory_order_relaxed); };
   if (flush_each || plotting) {
     // Reads reach a pipe or a terminal as they happen; the plot sees every sample before
@@ -464,6 +478,7 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
                 : read_sound(file, channel, static_cast<int>(o.decode.rate), o.raw, sink, facts);
   decoding_end(d);
   d.on_event = nullptr;
+  d.on_levels = nullptr;
   d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
   if (facts.opened) console_print("\n");

@@ -221,6 +221,51 @@ TEST(PlotLayout, DefaultStretchStartsAtTheSignalAndHoldsOnlyItsMarks) {
   }
 }
 
+TEST(PlotLayout, RobustStretchHoldsTheLevelsOfAWeakOffsetSignal) {
+  // Too weak for the thresholds, and off the middle by more than its swing.
+  for (const auto& [amplitude, offset] : {std::pair{0.06, 0.15}, {0.05, -0.2}, {0.1, 0.0}}) {
+    SCOPED_TRACE(offset);
+    TagSignal signal;
+    signal.options.amplitude = amplitude;
+    signal.options.dc_offset = offset;
+    std::vector<uint8_t> samples;
+    append_frames(signal, tag_frame(0x84'0004'3916), 12, samples);
+    DecodeOptions options;
+    options.robust = true;
+    options.rate = 0;
+    const auto d = std::make_unique<Decoding>();
+    PlotStretch p;
+    test::ConsoleCapture console;
+    test::console_capture_start(console);
+    decoding_begin(*d, options);
+    plot_begin(p, "test", options, 64, 0.2, default_plot_seconds);
+    d->on_read = [&](const Read& r) { plot_read(p, r); };
+    d->on_levels = [&](const RobustLevels& l) { plot_levels(p, l); };
+    plot_take(p, samples.data(), static_cast<int32_t>(samples.size()));
+    decoding_take(*d, samples.data(), static_cast<int32_t>(samples.size()));
+    decoding_end(*d);
+    test::console_capture_stop(console);
+    const Layout l = plot_layout(p);
+
+    // Only the samples and the reads: this path has no runs or windows.
+    ASSERT_EQ(l.lanes.size(), 2u);
+    EXPECT_EQ(l.lanes.back().kind, LaneKind::reads);
+    EXPECT_GT(count(l, MarkKind::read, 1), 0);
+    EXPECT_NE(l.title.find("robust"), std::string::npos);
+    // Steps over the whole stretch, each at the signal's true middle and swing.
+    const int64_t levels = count(l, MarkKind::robust_level, 0);
+    EXPECT_GT(levels, 50);
+    double covered = 0;
+    for (const Mark& m : l.marks) {
+      if (m.kind != MarkKind::robust_level) continue;
+      covered += m.end - m.start;
+      EXPECT_NEAR(m.low, offset * 128, 1.0) << m.start;
+      EXPECT_NEAR(m.high, amplitude * 128, amplitude * 128 * 0.15) << m.start;
+    }
+    EXPECT_NEAR(covered, l.to - l.from, 2.0);
+  }
+}
+
 TEST(PlotLayout, RollingStretchIsTheFixedOneOverTheLastSamples) {
   // Long enough that the rolling one has dropped what lies far behind.
   const auto samples = tag(0.4, false, 90, 0.05);

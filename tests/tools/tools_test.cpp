@@ -805,8 +805,11 @@ TEST_F(Tools, PlotWritesOnePictureOfTheAskedSizePerRecording) {
         << name;
 
   for (const char* args : {"--plot x.jpg", "--plot x.png --plot-size 800",
-                           "--plot x.png --length 0", "--plot x.png --robust"})
+                           "--plot x.png --length 0", "--plot-every 1 . --robust"})
     EXPECT_EQ(run(decode_tool, std::string(args) + " " + path("card.wav")).status, 2) << args;
+  r = run(decode_tool, "-q --robust --plot " + path("robust.png") + " " + path("card.wav"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(path("robust.png")).substr(1, 3), "PNG");
   r = run(decode_tool, "--plot " + path("no/such/dir.png") + " " + path("card.wav"));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no/such/dir.png"), std::string::npos) << r.err;
