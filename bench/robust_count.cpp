@@ -32,39 +32,14 @@ using namespace tavrel;
 
 namespace {
 
-struct Condition {
-  const char* name;
-  double swing = 80;   ///< peak, 8-bit steps
-  double offset = 0;   ///< 8-bit steps
-  double snr_db = 99;  ///< 99: no noise
-  double highpass_hz = 0;
-  double drift = 0;  ///< 8-bit steps
-  int clock = 64;
-  double rate = sample_rate;
-  double rate_error = 0;  ///< share of the nominal bit rate
-};
+using Condition = SignalCondition;
 
 constexpr double tag_seconds_each = 0.5;  ///< tag signal per recording, between silences
 
 std::vector<uint8_t> recording(const Condition& c, uint64_t id, bool invert, unsigned seed) {
-  TagSignalOptions o;
-  o.amplitude = c.swing / 128;
-  o.dc_offset = c.offset / 128;
-  o.noise = c.snr_db < 99 ? noise_for_snr(o.amplitude, c.snr_db) : 0;
-  o.highpass_hz = c.highpass_hz;
-  o.drift = c.drift / 128;
-  o.rate = c.rate;
-  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
-  o.invert = invert;
-  TagSignal signal{o};
-  signal.random.seed(seed);
-  std::vector<uint8_t> out;
-  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
-  signal.time = static_cast<double>(out.size());
-  const auto frames = static_cast<int>(tag_seconds_each * c.rate / (64 * o.bit_samples));
-  append_frames(signal, tag_frame(id), frames, out);
-  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
-  return out;
+  const double frame_samples = 64 * clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
+  return condition_recording(c, id, invert, seed,
+                             static_cast<int>(tag_seconds_each * c.rate / frame_samples));
 }
 
 struct Count {

@@ -172,4 +172,25 @@ std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right) {
   return stereo;
 }
 
+std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
+                                         unsigned seed, int frames) {
+  TagSignalOptions o;
+  o.amplitude = c.swing / 128;
+  o.dc_offset = c.offset / 128;
+  o.noise = c.snr_db < 99 ? noise_for_snr(o.amplitude, c.snr_db) : 0;
+  o.highpass_hz = c.highpass_hz;
+  o.drift = c.drift / 128;
+  o.rate = c.rate;
+  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
+  o.invert = invert;
+  TagSignal signal{o};
+  signal.random.seed(seed);
+  std::vector<uint8_t> out;
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  signal.time = static_cast<double>(out.size());
+  append_frames(signal, tag_frame(id), frames, out);
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  return out;
+}
+
 }  // namespace tavrel

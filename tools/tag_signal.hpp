@@ -83,6 +83,24 @@ std::vector<uint8_t> tag_seconds(TagSignal& signal, uint64_t bits, double second
 /// `sink` in blocks. Returns false when the sink stopped it.
 bool render_silence(TagSignal& signal, int64_t samples, const SignalSink& sink);
 
+/// How a user's setup degrades a tag's signal: one row of the tolerant path's tables.
+struct SignalCondition {
+  const char* name;
+  double swing = 80;   ///< peak, 8-bit steps
+  double offset = 0;   ///< 8-bit steps
+  double snr_db = 99;  ///< 99: no noise
+  double highpass_hz = 0;
+  double drift = 0;  ///< 8-bit steps
+  int clock = 64;
+  double rate = sample_rate;
+  double rate_error = 0;  ///< share of the nominal bit rate
+};
+
+/// A fifth of a second of silence, `frames` frames of tag `id` under condition `c`, and
+/// another fifth of silence, at the condition's rate.
+std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
+                                         unsigned seed, int frames);
+
 /// Signals that carry no tag, for the false-read runs. Levels are fractions of full scale.
 enum class Interference {
   white_noise,    ///< Gaussian, deviation `level`

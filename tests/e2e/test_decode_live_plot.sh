@@ -19,18 +19,7 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-wait_until() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 exists() { [ -s "$1" ]; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
 
 drain_source
 "$decode" --live -q --plot-every 1 "$work/pictures" >/dev/null 2>"$work/err" &

@@ -23,18 +23,7 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-wait_until() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 lines_in() { [ "$(wc -l <"$2")" -ge "$1" ]; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
 fed() { grep -q "^wall [0-9.]* $1\$" "$work/feed"; }
 
 drain_source

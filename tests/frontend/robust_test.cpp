@@ -37,64 +37,41 @@ Reads decode(const std::vector<uint8_t>& samples, double rate, int32_t piece = b
 }
 
 struct Condition {
-  const char* name;
-  double swing = 80;   ///< peak, 8-bit steps
-  double offset = 0;   ///< 8-bit steps
-  double snr_db = 99;  ///< 99: no noise
-  double highpass_hz = 0;
-  double drift = 0;  ///< 8-bit steps
-  int clock = 64;
-  double rate = sample_rate;
-  double rate_error = 0;  ///< share of the nominal bit rate
-  int min_read = 6;       ///< of 6 recordings
+  SignalCondition signal;
+  int min_read = 6;  ///< of 6 recordings
 };
 
-std::vector<uint8_t> recording(const Condition& c, uint64_t id, bool invert, unsigned seed) {
-  TagSignalOptions o;
-  o.amplitude = c.swing / 128;
-  o.dc_offset = c.offset / 128;
-  o.noise = c.snr_db < 99 ? noise_for_snr(o.amplitude, c.snr_db) : 0;
-  o.highpass_hz = c.highpass_hz;
-  o.drift = c.drift / 128;
-  o.rate = c.rate;
-  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
-  o.invert = invert;
-  TagSignal signal{o};
-  signal.random.seed(seed);
-  std::vector<uint8_t> out;
-  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
-  signal.time = static_cast<double>(out.size());
-  append_frames(signal, tag_frame(id), 16, out);  // about half a second at RF/64
-  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
-  return out;
+std::vector<uint8_t> recording(const SignalCondition& c, uint64_t id, bool invert, unsigned seed) {
+  return condition_recording(c, id, invert, seed, 16);  // about half a second at RF/64
 }
 
 TEST(Robust, ReadsEveryConditionWithNoWrongId) {
   const Condition conditions[] = {
-      {"clean"},
-      {"swing 4", 4},
-      {"clipped", 400},
-      {"offset +40", 80, 40},
-      {"offset -40", 80, -40},
-      {"ac 1 Hz", 80, 0, 99, 1},
-      {"ac 100 Hz", 80, 0, 99, 100},
-      {"drift 30 at 0.5 Hz", 80, 0, 99, 0, 30},
-      {"0 dB", 80, 0, 0},
-      {"-3 dB", 80, 0, -3, 0, 0, 64, sample_rate, 0, 4},
-      {"44100/s", 80, 0, 99, 0, 0, 64, 44100},
-      {"8000/s: two samples a half-bit", 80, 0, 99, 0, 0, 64, 8000, 0, 2},
-      {"rate +3 %", 80, 0, 6, 0, 0, 64, sample_rate, 0.03},
-      {"rate -3 % at 44100/s", 80, 0, 6, 0, 0, 64, 44100, -0.03},
-      {"rate +5 %", 80, 0, 99, 0, 0, 64, sample_rate, 0.05},
-      {"rate -5 %", 80, 0, 99, 0, 0, 64, sample_rate, -0.05},
-      {"RF/32", 80, 0, 99, 0, 0, 32},
-      {"RF/32 weak offset", 6, 10, 99, 0, 0, 32},
-      {"RF/32 3 dB", 80, 0, 3, 0, 0, 32},
-      {"RF/16", 80, 0, 99, 0, 0, 16},
-      {"RF/16 at 44100/s, 10 dB", 80, 0, 10, 0, 0, 16, 44100},
+      {{"clean"}},
+      {{"swing 4", 4}},
+      {{"clipped", 400}},
+      {{"offset +40", 80, 40}},
+      {{"offset -40", 80, -40}},
+      {{"ac 1 Hz", 80, 0, 99, 1}},
+      {{"ac 100 Hz", 80, 0, 99, 100}},
+      {{"drift 30 at 0.5 Hz", 80, 0, 99, 0, 30}},
+      {{"0 dB", 80, 0, 0}},
+      {{"-3 dB", 80, 0, -3, 0, 0, 64, sample_rate, 0}, 4},
+      {{"44100/s", 80, 0, 99, 0, 0, 64, 44100}},
+      {{"8000/s: two samples a half-bit", 80, 0, 99, 0, 0, 64, 8000, 0}, 2},
+      {{"rate +3 %", 80, 0, 6, 0, 0, 64, sample_rate, 0.03}},
+      {{"rate -3 % at 44100/s", 80, 0, 6, 0, 0, 64, 44100, -0.03}},
+      {{"rate +5 %", 80, 0, 99, 0, 0, 64, sample_rate, 0.05}},
+      {{"rate -5 %", 80, 0, 99, 0, 0, 64, sample_rate, -0.05}},
+      {{"RF/32", 80, 0, 99, 0, 0, 32}},
+      {{"RF/32 weak offset", 6, 10, 99, 0, 0, 32}},
+      {{"RF/32 3 dB", 80, 0, 3, 0, 0, 32}},
+      {{"RF/16", 80, 0, 99, 0, 0, 16}},
+      {{"RF/16 at 44100/s, 10 dB", 80, 0, 10, 0, 0, 16, 44100}},
   };
   std::mt19937_64 random(12);
-  for (const Condition& c : conditions) {
+  for (const Condition& row : conditions) {
+    const SignalCondition& c = row.signal;
     int read = 0;
     for (int k = 0; k < 6; ++k) {
       const uint64_t id = random() & 0xFF'FFFF'FFFF;
@@ -107,12 +84,12 @@ TEST(Robust, ReadsEveryConditionWithNoWrongId) {
         EXPECT_EQ(r.inverted, invert) << c.name;
       }
     }
-    EXPECT_GE(read, c.min_read) << c.name;
+    EXPECT_GE(read, row.min_read) << c.name;
   }
 }
 
 TEST(Robust, EstimatesLevelOffsetAndNoise) {
-  Condition c{"estimates", 20, -10, 6};
+  const SignalCondition c{"estimates", 20, -10, 6};
   const Reads reads = decode(recording(c, 0x12'3456'789A, false, 3), c.rate);
   ASSERT_FALSE(reads.all.empty());
   const RobustRead& r = reads.all.back();
@@ -124,7 +101,7 @@ TEST(Robust, EstimatesLevelOffsetAndNoise) {
 
 TEST(Robust, ReadsEachFrameOnceAcrossAnyPieces) {
   // 16 frames give 15 pairs; the first frame has no predecessor.
-  const Condition c{"pieces"};
+  const SignalCondition c{"pieces"};
   const std::vector<uint8_t> samples = recording(c, 0x0A'0B0C'0D0E, false, 1);
   for (const int32_t piece : {1, 7, 1000, block_frames, 1 << 20}) {
     const Reads reads = decode(samples, c.rate, piece);
