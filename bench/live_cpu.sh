@@ -44,10 +44,9 @@ wait_for() {
   exit 1
 }
 
-export DISPLAY=:$((500 + RANDOM % 400))
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 100 xdotool getdisplaygeometry
+source tests/e2e/xvfb.sh
+start_xvfb 1024x768 "$work/xvfb.log" || { echo "live_cpu: no X server" >&2; exit 1; }
+pids+=("$xvfb_pid")
 
 export XDG_RUNTIME_DIR=$work/xdg
 mkdir -m 700 "$XDG_RUNTIME_DIR"

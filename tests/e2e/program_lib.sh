@@ -64,9 +64,18 @@ start_program() {
   fail "no window named Tavrel"
 }
 
+# Presses key $1 in the window. A window id that has gone stale (X reports BadWindow,
+# as seen under ThreadSanitizer's slow start) is looked up again before the next try.
 key() {
-  xdotool windowfocus --sync "$wid" 2>/dev/null || xdotool windowfocus "$wid"
-  xdotool key --window "$wid" "$1" 2>/dev/null || xdotool key "$1"
+  for _ in 1 2 3 4 5; do
+    if xdotool windowfocus --sync "$wid" 2>/dev/null; then
+      xdotool key --window "$wid" "$1" 2>/dev/null || xdotool key "$1"
+      return
+    fi
+    sleep 0.2
+    wid=$(xdotool search --onlyvisible --name '^Tavrel$' 2>/dev/null | tail -n 1)
+  done
+  xdotool key "$1"
 }
 
 # Presses Escape and waits up to $1 seconds for the program to end with code 0.

@@ -39,29 +39,10 @@ wait_for() {
   return 1
 }
 
-# X server, on a display number nobody else holds: another run (or a helper's own X
-# server) may have taken the one drawn, and Xvfb then exits at once.
+# X server, on a display number nobody else holds.
+source "$(dirname "$0")/xvfb.sh"
 unset DISPLAY
-for try in 1 2 3 4 5 6 7 8; do
-  display=$((100 + RANDOM % 400))
-  [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] && continue
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$E2E_WORK/xvfb.log" 2>&1 &
-  xvfb=$!
-  for ((i = 0; i < 100; i++)); do
-    kill -0 "$xvfb" 2>/dev/null || break
-    DISPLAY=:$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  if kill -0 "$xvfb" 2>/dev/null && DISPLAY=:$display xdotool getdisplaygeometry >/dev/null 2>&1; then
-    export DISPLAY=:$display
-    pids+=("$xvfb")
-    break
-  fi
-  kill "$xvfb" 2>/dev/null
-  wait "$xvfb" 2>/dev/null
-  echo "e2e: display :$display is taken or Xvfb failed (try $try):" >&2
-  tail -n 3 "$E2E_WORK/xvfb.log" >&2
-done
+start_xvfb 1024x768 "$E2E_WORK/xvfb.log" && pids+=("$xvfb_pid")
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no X server" >&2; exit 1; }
 
 # Sound server in the sound input's format; it creates the pipe itself.

@@ -19,13 +19,11 @@ box() {
 }
 
 screen_w=1600 screen_h=1000
-display=:$((500 + RANDOM % 400))
-Xvfb "$display" -screen 0 ${screen_w}x${screen_h}x24 -nolisten tcp >"$E2E_WORK/xvfb-scale.log" 2>&1 &
-xvfb_pid=$!
+source "$(dirname "$0")/xvfb.sh"
 settings_pid=
+xvfb_pid=
 trap 'kill $settings_pid $xvfb_pid 2>/dev/null' EXIT
-export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb "${screen_w}x${screen_h}" "$E2E_WORK/xvfb-scale.log" || fail "no X server of its own"
 
 # Sends Xft/DPI (dots per inch) through XSETTINGS until the next call; 0 for none.
 settings() {

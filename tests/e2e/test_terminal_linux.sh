@@ -99,7 +99,9 @@ expect_reads $number_a
 
 for signal in TERM HUP; do
   echo "SIGSIG$signal ends it like closing the window" | sed 's/SIGSIG/SIG/'
-  start_program
+  # A signal ignored where the tests run (nohup) stays ignored in the program, as it
+  # should: start it with the signal's default disposition.
+  start_program --default-signal="$signal"
   feed silence:0.5 tag:$tag_a:1.5
   await_reads_done
   kill -s "$signal" "$prog_pid"
