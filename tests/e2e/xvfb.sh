@@ -9,7 +9,9 @@ start_xvfb() {
   for try in 1 2 3 4 5 6 7 8; do
     display=$((100 + RANDOM % 800))
     { [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; } && continue
-    Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp >"$log" 2>&1 &
+    # -noreset: by default the server resets when its last client leaves, and a client
+    # connecting in that moment (the program, right after the check below) is refused.
+    Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp -noreset >"$log" 2>&1 &
     xvfb_pid=$!
     for ((i = 0; i < 100; i++)); do
       kill -0 "$xvfb_pid" 2>/dev/null || break
