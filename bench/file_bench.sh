@@ -27,19 +27,7 @@ each=$(awk -v s="$seconds" 'BEGIN { printf "%.3f", s / 6 - 0.2 }')
 "$gen" -o "$work/rec.raw" -s "$each" --gap 0.2 --noise 0.02 --jitter 1 $ids
 cat "$work/rec.raw" >/dev/null  # into the page cache
 
-# Best of N wall-clock runs, in microseconds: the least disturbed by other load.
-best_us() {
-  local runs=$1 best= start end t
-  shift
-  for ((i = 0; i < runs; ++i)); do
-    start=$(date +%s%N)
-    "$@" >/dev/null || true
-    end=$(date +%s%N)
-    t=$(((end - start) / 1000))
-    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-  done
-  echo "$best"
-}
+source bench/timing.sh
 
 runs=7
 cat_us=$(best_us $runs cat "$work/rec.raw")

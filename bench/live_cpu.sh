@@ -32,16 +32,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
+source tests/e2e/wait.sh
+# Waits as await does, quietly, and gives up the whole run when the time is out.
 wait_for() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "live_cpu: gave up waiting for: $*" >&2
-  exit 1
+  await "$1" quiet "${@:2}" || { echo "live_cpu: gave up waiting for: ${*:2}" >&2; exit 1; }
 }
 
 source tests/e2e/xvfb.sh

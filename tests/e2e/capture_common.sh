@@ -2,17 +2,7 @@
 
 eval "$("$TAVREL_BUILD/tests/e2e/tag_feed" --facts)"  # sample_rate, block_frames
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-wait_until() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-ended() { ! kill -0 "$1" 2>/dev/null; }  # process $1 has ended
+source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
 
 # Reads away whatever an earlier test left queued in the pipe source, so that a
 # recording starts with what is fed next.

@@ -22,16 +22,6 @@ feed_log=
 prog_pid=
 wid=
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-await() {
-  local end=$(($(date +%s%N) + $1 * 100000000))
-  shift
-  until "$@"; do
-    [ "$(date +%s%N)" -lt "$end" ] || return 1
-    sleep 0.1
-  done
-}
-
 # Feeds the pipe source with tag_feed steps, in the background; each step's start time
 # goes to $feed_log, and "end" when the last step has been written.
 feed() {

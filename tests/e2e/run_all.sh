@@ -27,17 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to $1 tenths of a second for the command that follows to succeed.
-wait_for() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "e2e: gave up waiting for: $*" >&2
-  return 1
-}
+source "$(dirname "$0")/wait.sh"
 
 # X server, on a display number nobody else holds.
 source "$(dirname "$0")/xvfb.sh"
@@ -55,7 +45,7 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
   -L "module-pipe-source source_name=tag file=$TAG_FIFO format=u8 rate=$sample_rate channels=2" \
   -L module-always-sink >"$E2E_WORK/pulse.log" 2>&1 &
 pids+=($!)
-wait_for 200 pactl info || exit 1
+await 200 quiet pactl info || { echo "e2e: gave up waiting for: pactl info" >&2; exit 1; }
 pactl set-default-source tag
 
 # Wine, only for a Windows build.

@@ -27,9 +27,9 @@ decode_pid=$!
 "$feeder" "$TAG_FIFO" tag:8400043916:4 silence:1 2>"$work/feed" &
 feed_pid=$!
 
-wait_until 100 exists "$work/pictures/plot-000003.png" || fail "no third picture"
+await 100 exists "$work/pictures/plot-000003.png" || fail "no third picture"
 kill -INT "$decode_pid"
-wait_until 50 ended "$decode_pid" || fail "no end within 5 s of SIGINT"
+await 50 ended "$decode_pid" || fail "no end within 5 s of SIGINT"
 wait "$decode_pid"
 status=$?
 kill "$feed_pid" 2>/dev/null

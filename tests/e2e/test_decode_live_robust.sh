@@ -37,10 +37,10 @@ decode_pid=$!
   silence:0.8 silence:0.2 2>"$work/feed" &
 feed_pid=$!
 
-wait_until 150 fed silence:0.2 || fail "the feed did not get through its steps"
-wait_until 20 lines_in 2 "$work/out" || fail "fewer than two lines"
+await 150 fed silence:0.2 || fail "the feed did not get through its steps"
+await 20 lines_in 2 "$work/out" || fail "fewer than two lines"
 kill -INT "$decode_pid"
-wait_until 50 ended "$decode_pid" || fail "no end within 5 s of SIGINT"
+await 50 ended "$decode_pid" || fail "no end within 5 s of SIGINT"
 wait "$decode_pid"
 status=$?
 wait "$reader_pid"
