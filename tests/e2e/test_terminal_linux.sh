@@ -75,7 +75,7 @@ feed silence:5
 pid=$(xdotool getwindowpid "$wid")
 tm send-keys -t e2e -l abc  # for the shell; the program must not touch the terminal
 start=$(date +%s%N)
-xdotool windowclose "$wid"
+"$TAVREL_BUILD/tests/e2e/wm_close" "$wid"
 await $((CLOSE_LIMIT * 10)) eval '! kill -0 $pid 2>/dev/null' ||
   fail "still running ${CLOSE_LIMIT} s after its window was closed: $(pane)"
 echo "  ended $((($(date +%s%N) - start) / 1000000)) ms after the window was closed"
