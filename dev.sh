@@ -15,7 +15,7 @@ build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
   libsamplerate0-dev libcli11-dev nlohmann-json3-dev libcairo2-dev"
 test_packages="clang libclang-rt-dev clang-format python3 g++-mingw-w64-x86-64 wine wine64
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick
-  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd"
+  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian"
 
 log() { printf '\n== %s\n' "$*"; }
 

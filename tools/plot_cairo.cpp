@@ -725,19 +725,10 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20, robust);
 }
 
-bool ends_with(const std::string& text, const char* end) {
-  const std::string e = end;
-  return text.size() >= e.size() && text.compare(text.size() - e.size(), e.size(), e) == 0;
-}
-
 }  // namespace
 
-bool plot_format_known(const std::string& path) {
-  return ends_with(path, ".png") || ends_with(path, ".svg");
-}
-
-std::string plot_draw(const Layout& layout, const std::string& path, int width, int height) {
-  const bool svg = ends_with(path, ".svg");
+std::string plot_draw_cairo(const Layout& layout, const std::string& path, int width, int height) {
+  const bool svg = path.ends_with(".svg");
   cairo_surface_t* surface = svg ? cairo_svg_surface_create(path.c_str(), width, height)
                                  : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   if (svg) cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PX);
@@ -754,3 +745,8 @@ std::string plot_draw(const Layout& layout, const std::string& path, int width, 
 }
 
 }  // namespace tavrel
+
+void tavrel_plot_draw(const tavrel::Layout* layout, const char* path, int width, int height,
+                      std::string* problem) {
+  *problem = tavrel::plot_draw_cairo(*layout, path, width, height);
+}

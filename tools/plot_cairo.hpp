@@ -1,5 +1,6 @@
 #pragma once
-// Draws a plot layout with cairo.
+// Draws a plot layout with cairo. Built into the picture module that plot_draw loads,
+// and linked directly by the tests.
 
 #include <string>
 
@@ -7,14 +8,12 @@
 
 namespace tavrel {
 
-constexpr int plot_width = 1600;  ///< pixels, the default picture
-constexpr int plot_height = 900;
-
-/// Whether `path` names a picture plot_draw can write (.png or .svg).
-bool plot_format_known(const std::string& path);
-
 /// Draws `layout` into a PNG or SVG file, chosen by the name's ending, of `width` by
 /// `height` pixels. Returns "" or what went wrong.
-std::string plot_draw(const Layout& layout, const std::string& path, int width, int height);
+std::string plot_draw_cairo(const Layout& layout, const std::string& path, int width, int height);
 
 }  // namespace tavrel
+
+/// The module's one entry point, found by name: plot_draw_cairo with plain arguments.
+extern "C" __attribute__((visibility("default"))) void tavrel_plot_draw(
+    const tavrel::Layout* layout, const char* path, int width, int height, std::string* problem);

@@ -14,15 +14,6 @@ namespace tavrel {
 // one run long: events this far before and behind the stretch can still be drawn in it.
 constexpr int64_t window_reach = int64_t{ring_size} * max_run;
 
-// By FrameCheck result, in its order.
-static const char* const check_names[] = {
-    "too few half-bits", "header", "Manchester", "row parity", "column parity", "stop bit", "read"};
-static_assert(std::size(check_names) == frame_check_count);
-
-const char* check_name(FrameCheck result) {
-  return check_names[static_cast<size_t>(result)];
-}
-
 void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
                 int32_t clock, double from_seconds, double seconds) {
   p.file = file;

@@ -4,6 +4,7 @@
 // so that the drawing shows the decoder's own view and can be tested without pixels.
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -121,8 +122,15 @@ struct Layout {
   double sample_ms;           ///< ms between two samples of the trace
 };
 
-/// The name of a test result as the tests lane and the legend show it.
-const char* check_name(FrameCheck result);
+/// By FrameCheck result, in its order: as the tests lane and the legend show them.
+/// Here in the header, so that the picture module needs nothing from the decoder's code.
+inline constexpr const char* check_names[] = {
+    "too few half-bits", "header", "Manchester", "row parity", "column parity", "stop bit", "read"};
+static_assert(std::size(check_names) == frame_check_count);
+
+inline const char* check_name(FrameCheck result) {
+  return check_names[static_cast<size_t>(result)];
+}
 
 /// The lanes and marks for what `p` gathered.
 Layout plot_layout(const PlotStretch& p);

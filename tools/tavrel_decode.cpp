@@ -27,7 +27,7 @@
 #include "tools/decode_run.hpp"
 #include "tools/live_in.hpp"
 #include "tools/ordered_jobs.hpp"
-#include "tools/plot_cairo.hpp"
+#include "tools/plot_draw.hpp"
 #include "tools/read_report.hpp"
 #include "tools/sound_in.hpp"
 #include "ui/status_dialog.hpp"

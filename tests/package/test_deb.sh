@@ -26,6 +26,7 @@ chmod 644 "$deb"
 echo "  built $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 
 # lintian refuses nothing here but says so when run as root.
+command -v lintian >/dev/null || fail "lintian is not installed (./dev.sh test installs it)"
 report=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges' || true)
 [ -n "$report" ] && printf '  lintian: %s\n' "$report"
 grep -q '^E:' <<<"$report" && fail "lintian reports errors"
@@ -52,6 +53,9 @@ trap cleanup EXIT
 /usr/bin/tavrel-decode --json - <"$work/tag.flac" >"$work/reads" || fail "installed tavrel-decode"
 id=$(python3 -c 'import json,sys; print(json.loads(open(sys.argv[1]).readline())["id"])' "$work/reads")
 [ "$id" = 8400043916 ] || fail "installed tavrel-decode read '$id'"
+# The picture module is found where the package put it.
+/usr/bin/tavrel-decode -q --plot "$work/tag.png" "$work/tag.flac" >/dev/null &&
+  [ -s "$work/tag.png" ] || fail "installed tavrel-decode --plot"
 for f in /usr/bin/tavrel /usr/share/man/man1/tavrel-decode.1.gz /usr/share/man/man1/tavrel-gen.1.gz \
   /usr/share/doc/tavrel/copyright /usr/share/applications/tavrel.desktop \
   /usr/share/bash-completion/completions/tavrel-decode; do

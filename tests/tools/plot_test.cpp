@@ -13,6 +13,7 @@
 #include "frontend/level_slicer.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tools/plot_cairo.hpp"
+#include "tools/plot_draw.hpp"
 #include "tools/read_report.hpp"
 #include "tools/tag_signal.hpp"
 
@@ -317,11 +318,11 @@ TEST(PlotDraw, WritesPngAndSvgOfTheAskedSize) {
                                             {"small.svg", 800, 450}}) {
     const std::string path = dir + name;
     std::filesystem::remove(path);
-    ASSERT_EQ(plot_draw(d->layout, path, width, height), "") << name;
+    ASSERT_EQ(plot_draw_cairo(d->layout, path, width, height), "") << name;
     EXPECT_EQ(picture_size(path), std::pair(width, height)) << name;
   }
-  EXPECT_NE(plot_draw(d->layout, dir + "missing/dir/plot.png", 100, 100), "");
-  EXPECT_NE(plot_draw(d->layout, dir + "missing/dir/plot.svg", 100, 100), "");
+  EXPECT_NE(plot_draw_cairo(d->layout, dir + "missing/dir/plot.png", 100, 100), "");
+  EXPECT_NE(plot_draw_cairo(d->layout, dir + "missing/dir/plot.svg", 100, 100), "");
   EXPECT_TRUE(plot_format_known("a.svg") && plot_format_known("a.png"));
   EXPECT_FALSE(plot_format_known("a.jpg") || plot_format_known("png"));
 }
