@@ -10,11 +10,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "capture/wave_capture.hpp"
@@ -23,6 +26,9 @@ namespace tavrel {
 
 constexpr int64_t chunk_frames = block_frames;  ///< sample frames read and converted at once
 constexpr int64_t read_frames = 1 << 15;        ///< sample frames read at once on the fast way
+/// Reading ahead: pieces in turn, each of few hand-overs and all of them in the cache.
+constexpr int32_t ahead_pieces = 3;
+constexpr int64_t ahead_frames = 4 * read_frames;
 /// Pieces of a stream per second: a read waits for a whole piece, so this bounds the
 /// delay between a frame's end on the input and its read.
 constexpr int stream_pieces = 50;
@@ -210,34 +216,124 @@ static int32_t peak_of(const uint8_t* samples, int32_t n) {
   return std::max(high - 128, 128 - low);
 }
 
+// One piece of stored frames as read, with the peak of the channel not analysed.
+struct StoredPiece {
+  std::vector<uint8_t> bytes;  ///< interleaved frames
+  std::vector<uint8_t> other;  ///< the other channel, for its peak
+  std::vector<uint8_t> mono;   ///< the analysed channel, when picked by the reader
+  int64_t frames = 0;
+  int32_t other_peak = 0;
+  int32_t peak = 0;  ///< of `mono`
+};
+
+static void make_piece(StoredPiece& p, int channels, int64_t frames, bool picked) {
+  p.bytes.resize(static_cast<size_t>(frames * channels));
+  p.other.resize(channels > 1 ? static_cast<size_t>(frames) : 0);
+  p.mono.resize(picked ? static_cast<size_t>(frames) : 0);
+}
+
+// Reads a piece; with room for it in `mono`, picks the analysed channel there as well.
+static void read_piece(SNDFILE* file, int channels, int source, StoredPiece& p) {
+  p.frames = sf_read_raw(file, p.bytes.data(), static_cast<sf_count_t>(p.bytes.size())) / channels;
+  const auto n = static_cast<int32_t>(p.frames);
+  p.other_peak = 0;
+  if (channels > 1 && n > 0) {
+    // The other channel only for its peak, which the hints look at.
+    pick_channel(p.bytes.data(), n, channels, source == 0 ? 1 : 0, p.other.data());
+    p.other_peak = peak_of(p.other.data(), n);
+  }
+  if (!p.mono.empty() && n > 0) {
+    pick_channel(p.bytes.data(), n, channels, source, p.mono.data());
+    p.peak = peak_of(p.mono.data(), n);
+  }
+}
+
+// Hands the analysed channel on: picked already, or out of the stored bytes straight
+// into the receiver's buffer.
+static void hand_on(const StoredPiece& p, int channels, int source, const SampleSink& take,
+                    SoundFacts& facts) {
+  facts.file_frames += p.frames;
+  facts.other_peak = std::max(facts.other_peak, p.other_peak);
+  if (!p.mono.empty()) {
+    facts.peak = std::max(facts.peak, p.peak);
+    if (p.frames > 0) take.take(p.mono.data(), static_cast<int32_t>(p.frames));
+    return;
+  }
+  for (int64_t done = 0; done < p.frames;) {
+    int32_t room = 0;
+    uint8_t* to = take.room(room);
+    const auto n = static_cast<int32_t>(std::min<int64_t>(room, p.frames - done));
+    pick_channel(p.bytes.data() + done * channels, n, channels, source, to);
+    facts.peak = std::max(facts.peak, peak_of(to, n));  // before slicing converts them
+    take.filled(n);
+    done += n;
+  }
+}
+
 // 8-bit unsigned samples at the right rate are already what the slicer takes: the fast
-// way, reading many blocks at once and picking the channel out of the stored bytes
-// straight into the receiver's buffer.
+// way, reading many blocks at once.
 static void read_bytes(SNDFILE* file, int channels, int source, int64_t piece,
                        const SampleSink& take, SoundFacts& facts) {
-  std::vector<uint8_t> stored(static_cast<size_t>(piece * channels));
-  std::vector<uint8_t> other(channels > 1 ? static_cast<size_t>(read_frames) : 0);
+  StoredPiece p;
+  make_piece(p, channels, piece, false);
   for (;;) {
-    const sf_count_t got =
-        sf_read_raw(file, stored.data(), static_cast<sf_count_t>(stored.size())) / channels;
-    facts.file_frames += got;
-    if (channels > 1 && got > 0) {
-      // The other channel only for its peak, which the hints look at.
-      const auto n = static_cast<int32_t>(got);
-      pick_channel(stored.data(), n, channels, source == 0 ? 1 : 0, other.data());
-      facts.other_peak = std::max(facts.other_peak, peak_of(other.data(), n));
-    }
-    for (sf_count_t done = 0; done < got;) {
-      int32_t room = 0;
-      uint8_t* to = take.room(room);
-      const auto n = static_cast<int32_t>(std::min<sf_count_t>(room, got - done));
-      pick_channel(stored.data() + done * channels, n, channels, source, to);
-      facts.peak = std::max(facts.peak, peak_of(to, n));  // before slicing converts them
-      take.filled(n);
-      done += n;
-    }
-    if (got < piece || (take.stopped && take.stopped())) return;
+    read_piece(file, channels, source, p);
+    hand_on(p, channels, source, take, facts);
+    if (p.frames < piece || (take.stopped && take.stopped())) return;
   }
+}
+
+// A file, the fast way with the reading on a second core: the kernel's copy of the next
+// pieces and the picking of both channels run while this thread decodes. The pieces go
+// round; each one's word says whether it holds frames for the decoder or waits for the
+// reader.
+static void read_bytes_ahead(SNDFILE* file, int channels, int source, const SampleSink& take,
+                             SoundFacts& facts) {
+  constexpr int32_t for_reader = 0;
+  constexpr int32_t for_decoder = 1;
+  struct Slot {
+    StoredPiece piece;
+    std::atomic<int32_t> state{for_reader};
+  };
+  Slot slots[ahead_pieces];
+  for (Slot& slot : slots) make_piece(slot.piece, channels, ahead_frames, true);
+  std::atomic<bool> quit{false};
+  const auto await = [](std::atomic<int32_t>& state, int32_t wanted) {
+    for (int32_t now; (now = state.load(std::memory_order_acquire)) != wanted;)
+      state.wait(now, std::memory_order_acquire);
+  };
+  const auto hand = [](std::atomic<int32_t>& state, int32_t to) {
+    state.store(to, std::memory_order_release);
+    state.notify_one();
+  };
+  std::thread reader;
+  try {
+    reader = std::thread([&] {
+      for (int32_t k = 0;; k = (k + 1) % ahead_pieces) {
+        await(slots[k].state, for_reader);
+        if (quit.load(std::memory_order_relaxed)) return;
+        read_piece(file, channels, source, slots[k].piece);
+        const bool last = slots[k].piece.frames < ahead_frames;
+        hand(slots[k].state, for_decoder);
+        if (last) return;
+      }
+    });
+  } catch (const std::system_error&) {
+    read_bytes(file, channels, source, ahead_frames, take, facts);
+    return;
+  }
+  for (int32_t k = 0;; k = (k + 1) % ahead_pieces) {
+    await(slots[k].state, for_decoder);
+    hand_on(slots[k].piece, channels, source, take, facts);
+    const bool last = slots[k].piece.frames < ahead_frames;
+    if (last || (take.stopped && take.stopped())) break;
+    hand(slots[k].state, for_reader);
+  }
+  // Stopped early, the reader may wait for a piece or be reading one: either way it
+  // finds the flag before its next read.
+  quit.store(true, std::memory_order_relaxed);
+  for (Slot& slot : slots) hand(slot.state, for_reader);
+  reader.join();
 }
 
 // Any other format, through floats and, when the rate differs, the rate converter.
@@ -273,7 +369,7 @@ static std::string read_floats(SNDFILE* file, int channels, int source, int64_t 
 }
 
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
-                       SoundFacts& facts) {
+                       SoundFacts& facts, bool read_ahead) {
   SF_INFO info{};
   if (raw) {
     // Headerless: as Tavrel records, interleaved left and right.
@@ -345,7 +441,12 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
 
   std::string failure;
   if (!resampler.state && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8) {
-    read_bytes(file, info.channels, source, piece, take, facts);
+    // A short file is read before a thread would have started.
+    if (read_ahead && !streamed && info.frames > ahead_pieces * ahead_frames) {
+      read_bytes_ahead(file, info.channels, source, take, facts);
+    } else {
+      read_bytes(file, info.channels, source, piece, take, facts);
+    }
   } else {
     failure = read_floats(file, info.channels, source, streamed ? piece : chunk_frames, resampler,
                           take, facts);

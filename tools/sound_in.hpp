@@ -40,10 +40,12 @@ struct SampleSink {
 /// A `raw` file has no header and holds 8-bit unsigned stereo at sample_rate, as captured.
 /// A pipe or standard input is read in pieces of a fiftieth of a second, each handed on
 /// as soon as it is in.
+/// With `read_ahead`, an 8-bit file at the right rate is read on a second thread while
+/// this one decodes: faster when a core is free, dearer in processor time.
 /// Returns "" or a message saying what went wrong; a truncated file has its samples
 /// handed over before the message is returned.
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
-                       SoundFacts& facts);
+                       SoundFacts& facts, bool read_ahead = false);
 
 /// One float sample of full scale -1..1 as an unsigned 8-bit sample, rounded, clipped;
 /// NaN is the middle level. An 8-bit file comes back exactly as it was written.

@@ -473,9 +473,11 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     };
   }
   const int channel = o.channel == "left" ? 0 : 1;
-  const std::string error =
-      index < 0 ? read_live(channel, sink, stop_requested, facts)
-                : read_sound(file, channel, static_cast<int>(o.decode.rate), o.raw, sink, facts);
+  // Under -j the files keep the cores busy already: a reading thread would cost time.
+  const bool read_ahead = o.jobs == 1 || o.files.size() == 1;
+  const std::string error = index < 0 ? read_live(channel, sink, stop_requested, facts)
+                                      : read_sound(file, channel, static_cast<int>(o.decode.rate),
+                                                   o.raw, sink, facts, read_ahead);
   decoding_end(d);
   d.on_event = nullptr;
   d.on_levels = nullptr;
