@@ -473,15 +473,18 @@ TEST_F(Tools, StreamsThroughAPipeDecodeAsTheirFiles) {
     const char* gen_args;
     const char* decode_args;
   };
-  for (const Case c : {Case{"u8.wav", "", ""},
-                       {"s16.wav", "--bits 16 --rate 44100", ""},
-                       {"s24.flac", "--bits 24 --rate 96000", ""},
-                       {"s8.flac", "", ""},
-                       {"u8.aiff", "", ""},
-                       {"s16.au", "--bits 16", ""},
-                       {"float.wav", "--bits float --mono", ""},
-                       {"cap.raw", "", "--raw"}}) {
-    gen(c.name, std::string("-s 1 ") + c.gen_args, "FEDCBA9876");
+  // The long ones: a file read ahead on a second thread, the pipe not.
+  for (const Case c : {Case{"u8.wav", "-s 1", ""},
+                       {"s16.wav", "-s 1 --bits 16 --rate 44100", ""},
+                       {"s24.flac", "-s 1 --bits 24 --rate 96000", ""},
+                       {"s8.flac", "-s 1", ""},
+                       {"u8.aiff", "-s 1", ""},
+                       {"s16.au", "-s 1 --bits 16", ""},
+                       {"float.wav", "-s 1 --bits float --mono", ""},
+                       {"cap.raw", "-s 1", "--raw"},
+                       {"long.wav", "-s 12 --noise 0.02 --jitter 1", ""},
+                       {"long.raw", "-s 12 --noise 0.02", "--raw"}}) {
+    gen(c.name, c.gen_args, "FEDCBA9876");
     const Result file = run(decode_tool, std::string(c.decode_args) + " " + path(c.name));
     const Result pipe =
         run(decode_tool, std::string(c.decode_args) + " - < '" + path(c.name) + "'");
