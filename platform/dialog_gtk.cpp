@@ -238,8 +238,11 @@ static gboolean on_key(GtkWidget*, GdkEventKey* event, gpointer) {
 }
 
 // The close box is cancel too; the window is destroyed once the main loop has returned.
-// So is a window destroyed from outside (xkill, `xdotool windowclose`): handled here, GTK
-// leaves the widgets alone until then instead of freeing them under the running timer.
+// So is a window destroyed from outside (`xdotool windowclose`; no desktop does that) when
+// GTK learns of it before it next draws there: GTK then leaves the widgets alone until the
+// loop has returned instead of freeing them under the running timer. Drawing first, GTK
+// ends the program on the X error, which is why the tests close the window as a desktop
+// does.
 static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer) {
   dialog_command(cancel_command);
   return TRUE;
