@@ -307,6 +307,12 @@ std::string cli_bash_completion(const Cli& cli) {
 
 void cli_parse(Cli& cli, std::vector<std::string> args) {
   std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
+  // As with getopt, an option of one value given twice takes the later one.
+  for (CLI::Option* option : cli.app.get_options()) {
+    if (option->get_expected_max() == 1 && option->get_type_size_max() == 1 &&
+        !option->get_positional())
+      option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
   try {
     cli.app.parse(args);
   } catch (const UsageError& e) {

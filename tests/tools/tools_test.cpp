@@ -667,6 +667,11 @@ TEST_F(Tools, CommandLineErrorsSayWhatIsWrongWithNumbersAsWritten) {
     EXPECT_EQ(r.status, 2) << c.args;
     EXPECT_EQ(r.err, name + ": " + c.message + "\nTry '" + name + " --help'.\n") << c.args;
   }
+  // As with getopt, an option given twice takes its later value.
+  gen("twice.wav", "-s 3 -s 1", "8400043916");
+  const Result twice = run(decode_tool, "--json --clock 16 --clock 64 " + path("twice.wav"));
+  EXPECT_EQ(twice.status, 0) << twice.err;
+  EXPECT_LT(lines(twice.out).size(), 40U) << "a second's worth of reads, not three";
   for (const char* tool : {decode_tool, gen_tool}) {
     const std::string name = std::filesystem::path(tool).filename();
     for (const char* flag : {"-V", "--version"}) {
