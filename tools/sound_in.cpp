@@ -216,7 +216,7 @@ static int32_t peak_of(const uint8_t* samples, int32_t n) {
   return std::max(high - 128, 128 - low);
 }
 
-// One piece of stored frames as read, with the peak of the channel not analysed.
+// One piece of stored frames as read, with the peaks the hints look at.
 struct StoredPiece {
   std::vector<uint8_t> bytes;  ///< interleaved frames
   std::vector<uint8_t> other;  ///< the other channel, for its peak
@@ -237,6 +237,7 @@ static void read_piece(SNDFILE* file, int channels, int source, StoredPiece& p) 
   p.frames = sf_read_raw(file, p.bytes.data(), static_cast<sf_count_t>(p.bytes.size())) / channels;
   const auto n = static_cast<int32_t>(p.frames);
   p.other_peak = 0;
+  p.peak = 0;
   if (channels > 1 && n > 0) {
     // The other channel only for its peak, which the hints look at.
     pick_channel(p.bytes.data(), n, channels, source == 0 ? 1 : 0, p.other.data());
