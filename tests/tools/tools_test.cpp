@@ -630,6 +630,11 @@ TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
                 std::to_string(high_threshold) +
                 " of 128): raise the input level, or try --robust"},
            {"--invert", "-q", ""},
+           // Long enough to be read ahead on the second thread (a later -s wins).
+           {"-s 12 --channel left", "",
+            "the right channel stays between the thresholds and the left one carries a "
+            "signal: try --channel left"},
+           {"-s 12 --invert", "", "frames fail the parity tests: try --invert"},
        }) {
     gen("case.wav", std::string("-s 1 ") + c.gen_args, "8400043916");
     const Result r = run(decode_tool, std::string(c.decode_args) + " " + path("case.wav"));
