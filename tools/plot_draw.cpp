@@ -25,6 +25,12 @@ PlotModule load_module() {
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", failed);
   const std::filesystem::path here = program.parent_path();
   PlotModule module;
+  // Only ever a module beside the program's own file: never one looked up in the current
+  // folder or on the library path.
+  if (!program.is_absolute()) {
+    module.problem = "no picture module: the program's own folder is unknown (no /proc?)";
+    return module;
+  }
   for (const std::filesystem::path& place :
        {here / TAVREL_PLOT_MODULE, here / TAVREL_PLOT_MODULE_FROM_BIN / TAVREL_PLOT_MODULE}) {
     if (!std::filesystem::exists(place, failed)) continue;
