@@ -123,7 +123,7 @@ struct Layout {
 };
 
 /// By FrameCheck result, in its order: as the tests lane and the legend show them.
-/// Here in the header, so that the picture module needs nothing from the decoder's code.
+/// Here in the header, so that the picture module needs no code of the tools' library.
 inline constexpr const char* check_names[] = {
     "too few half-bits", "header", "Manchester", "row parity", "column parity", "stop bit", "read"};
 static_assert(std::size(check_names) == frame_check_count);

@@ -330,6 +330,11 @@ void catch_stop_signals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+// Whether the files go to processes of their own (-j with more than one file).
+bool in_jobs(const Options& o) {
+  return o.jobs > 1 && o.files.size() > 1;
+}
+
 // A pipe, a terminal or standard input: read as it arrives.
 bool is_stream(const std::string& path) {
   struct stat st {};
@@ -474,7 +479,7 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   }
   const int channel = o.channel == "left" ? 0 : 1;
   // Under -j the files keep the cores busy already: a reading thread would cost time.
-  const bool read_ahead = o.jobs == 1 || o.files.size() == 1;
+  const bool read_ahead = !in_jobs(o);
   const std::string error = index < 0 ? read_live(channel, sink, stop_requested, facts)
                                       : read_sound(file, channel, static_cast<int>(o.decode.rate),
                                                    o.raw, sink, facts, read_ahead);
@@ -549,7 +554,7 @@ int main(int argc, char** argv) {
   if (streams) catch_stop_signals();
   if (o.live) {
     outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
-  } else if (o.jobs > 1 && o.files.size() > 1) {
+  } else if (in_jobs(o)) {
     outcomes = decode_in_jobs(o, *decoding, flush_each);
   } else {
     for (size_t i = 0; i < o.files.size(); ++i) {
