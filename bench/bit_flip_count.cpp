@@ -15,7 +15,7 @@
 #include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
 #include "platform/console.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 using namespace tavrel;
 

@@ -12,10 +12,10 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
-#include "frontend/robust_decoder.hpp"
+#include "lf/demod/ask_manchester.hpp"
 #include "platform/console.hpp"
 #include "tests/support/plain_decoder.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

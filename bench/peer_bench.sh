@@ -15,8 +15,8 @@ if [ -z "${1:-}" ]; then
   cmake --preset release >/dev/null
   cmake --build --preset release --target tavrel-decode tavrel-gen tag_feed >/dev/null
 fi
-decode=$build/tools/tavrel-decode
-gen=$build/tools/tavrel-gen
+decode=$build/cli/tavrel-decode
+gen=$build/cli/tavrel-gen
 eval "$("$build/tests/e2e/tag_feed" --facts)"  # sample_rate, block_frames
 for tool in sigrok-cli sox; do
   command -v $tool >/dev/null || { echo "peer_bench: $tool is missing (./dev.sh test installs it)" >&2; exit 2; }

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "decode/read_register.hpp"
-#include "frontend/robust_decoder.hpp"
+#include "lf/demod/ask_manchester.hpp"
 #include "platform/console.hpp"
-#include "tools/decode_run.hpp"
-#include "tools/tag_signal.hpp"
+#include "report/decode_run.hpp"
+#include "synth/tag_signal.hpp"
 
 using namespace tavrel;
 

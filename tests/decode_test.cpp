@@ -8,7 +8,7 @@
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

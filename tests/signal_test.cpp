@@ -10,7 +10,7 @@
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

@@ -13,7 +13,7 @@
 #include "frontend/level_slicer.hpp"
 #include "platform/console.hpp"
 #include "tests/support/plain_decoder.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

@@ -77,9 +77,9 @@ read_only_after_click "a wrong row parity" tag:$tag_a:6:badrow $number_a crc_che
 
 echo "a recording made by tavrel-gen, played in: read as tavrel-decode reads it"
 recording=$E2E_WORK/gen.raw
-"$TAVREL_BUILD/tools/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
+"$TAVREL_BUILD/cli/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
   $tag_msb $tag_b >/dev/null || fail "tavrel-gen failed"
-[ "$("$TAVREL_BUILD/tools/tavrel-decode" --raw "$recording" | tr '\r' '\n' | grep -v '^$' |
+[ "$("$TAVREL_BUILD/cli/tavrel-decode" --raw "$recording" | tr '\r' '\n' | grep -v '^$' |
   sed 's/ - .*//' | uniq | tr '\n' ' ')" = "$number_msb $number_b " ] || fail "tavrel-decode"
 start_program
 feed "file:$recording"

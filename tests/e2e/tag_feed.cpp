@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 using namespace tavrel;
 

@@ -4,7 +4,7 @@
 # its final name only; SIGINT ends it with exit 0 (a tag was read).
 set -uo pipefail
 source "$(dirname "$0")/capture_common.sh"
-decode=$TAVREL_BUILD/tools/tavrel-decode
+decode=$TAVREL_BUILD/cli/tavrel-decode
 feeder=$TAVREL_BUILD/tests/e2e/tag_feed
 work=$E2E_WORK/decode_live_plot
 rm -rf "$work" && mkdir -p "$work/pictures"

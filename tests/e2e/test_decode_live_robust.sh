@@ -5,7 +5,7 @@
 # second of the presentation), and after SIGINT exit 0 with the output complete.
 set -uo pipefail
 source "$(dirname "$0")/capture_common.sh"
-decode=$TAVREL_BUILD/tools/tavrel-decode
+decode=$TAVREL_BUILD/cli/tavrel-decode
 feeder=$TAVREL_BUILD/tests/e2e/tag_feed
 work=$E2E_WORK/decode_live
 mkdir -p "$work"

@@ -101,7 +101,7 @@ check_capture_output "$out" 16 || fail "capture"
 
 echo "a recording made by tavrel-gen, played in: the log byte for byte"
 recording=$E2E_WORK/pipewire-gen.raw
-"$TAVREL_BUILD/tools/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
+"$TAVREL_BUILD/cli/tavrel-gen" -o "$recording" -s 1.5 --gap 0.5 --noise 0.03 --jitter 1 \
   8400043916 00ABCD0042 >/dev/null || fail "tavrel-gen failed"
 start_program "${client[@]}"
 feed silence:0.5 "file:$recording" silence:1

@@ -24,7 +24,7 @@
 #include "platform/console.hpp"
 #include "tests/fakes/worker_parts_fake.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 

@@ -12,10 +12,10 @@
 
 #include "frontend/level_slicer.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tools/plot_cairo.hpp"
-#include "tools/plot_draw.hpp"
-#include "tools/read_report.hpp"
-#include "tools/tag_signal.hpp"
+#include "plot/plot_cairo.hpp"
+#include "plot/plot_draw.hpp"
+#include "report/read_report.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

@@ -26,9 +26,9 @@
 #include "frontend/slice_pass.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
-#include "tools/read_report.hpp"
-#include "tools/sound_in.hpp"
-#include "tools/tag_signal.hpp"
+#include "report/read_report.hpp"
+#include "io/sound_in.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

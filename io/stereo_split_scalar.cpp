@@ -1,6 +1,6 @@
 // Frame by frame, for processors without a vector unit the build knows.
 
-#include "tools/stereo_split.hpp"
+#include "io/stereo_split.hpp"
 
 namespace tavrel {
 

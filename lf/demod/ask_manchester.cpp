@@ -21,7 +21,7 @@
 // Random data passes the first test once in 2^64 windows; tones, square waves and other
 // periodic signals that repeat themselves fail the last two.
 
-#include "frontend/robust_decoder.hpp"
+#include "lf/demod/ask_manchester.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Live input: allocate_buffers, set_format, open_capture, read_block, stop_capture and
 // release_buffers, as the capture worker calls them.
 
-#include "tools/live_in.hpp"
+#include "io/live_in.hpp"
 
 #include <algorithm>
 #include <cstdlib>

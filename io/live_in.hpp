@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "tools/sound_in.hpp"
+#include "io/sound_in.hpp"
 
 namespace tavrel {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/plot_layout.hpp"
+#include "plot/plot_layout.hpp"
 
 namespace tavrel {
 

@@ -1,4 +1,4 @@
-#include "tools/read_report.hpp"
+#include "report/read_report.hpp"
 
 #include <chrono>
 #include <cinttypes>

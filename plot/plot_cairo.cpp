@@ -2,7 +2,7 @@
 // surface. Every kind of mark differs from the others in shape or place as well as in
 // colour, so that the picture reads the same printed in grey.
 
-#include "tools/plot_cairo.hpp"
+#include "plot/plot_cairo.hpp"
 
 #include <cairo-svg.h>
 #include <cairo.h>

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/decode_run.hpp"
-#include "tools/sound_in.hpp"
+#include "report/decode_run.hpp"
+#include "io/sound_in.hpp"
 
 namespace tavrel {
 

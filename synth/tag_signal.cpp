@@ -1,4 +1,4 @@
-#include "tools/tag_signal.hpp"
+#include "synth/tag_signal.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 
 #include <emmintrin.h>
 
-#include "tools/stereo_split.hpp"
+#include "io/stereo_split.hpp"
 
 namespace tavrel {
 

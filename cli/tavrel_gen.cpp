@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "frontend/level_slicer.hpp"
-#include "tools/cli.hpp"
-#include "tools/tag_signal.hpp"
+#include "cli/cli.hpp"
+#include "synth/tag_signal.hpp"
 
 using namespace tavrel;
 

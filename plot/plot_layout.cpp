@@ -1,4 +1,4 @@
-#include "tools/plot_layout.hpp"
+#include "plot/plot_layout.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/robust_decoder.hpp"
-#include "tools/tag_signal.hpp"
+#include "lf/demod/ask_manchester.hpp"
+#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

@@ -1,9 +1,9 @@
 // Sound files in: sf_open, sf_open_virtual, sf_readf_float, sf_read_raw,
 // sf_command(SFC_GET_LOG_INFO), and src_new, src_process for the rate.
 
-#include "tools/sound_in.hpp"
+#include "io/sound_in.hpp"
 
-#include "tools/stereo_split.hpp"
+#include "io/stereo_split.hpp"
 
 #include <samplerate.h>
 #include <sndfile.h>

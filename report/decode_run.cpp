@@ -1,4 +1,4 @@
-#include "tools/decode_run.hpp"
+#include "report/decode_run.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include <arm_neon.h>
 
-#include "tools/stereo_split.hpp"
+#include "io/stereo_split.hpp"
 
 namespace tavrel {
 

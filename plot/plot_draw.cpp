@@ -2,7 +2,7 @@
 // takes to decode, so the drawing lives in a module of its own, opened on the first
 // picture: next to the program in the build tree, in the library folder once installed.
 
-#include "tools/plot_draw.hpp"
+#include "plot/plot_draw.hpp"
 
 #include <dlfcn.h>
 

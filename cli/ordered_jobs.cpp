@@ -1,7 +1,7 @@
 // Child processes and their kept output: fork, waitpid, _exit, dup, dup2, tmpfile, read,
 // write.
 
-#include "tools/ordered_jobs.hpp"
+#include "cli/ordered_jobs.hpp"
 
 #include <sys/wait.h>
 #include <unistd.h>

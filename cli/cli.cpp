@@ -1,4 +1,4 @@
-#include "tools/cli.hpp"
+#include "cli/cli.hpp"
 
 #include <algorithm>
 #include <cctype>

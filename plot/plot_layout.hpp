@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/decode_run.hpp"
+#include "report/decode_run.hpp"
 
 namespace tavrel {
 
