@@ -14,8 +14,8 @@
 #include "frontend/level_slicer.hpp"
 #include "lf/demod/ask_manchester.hpp"
 #include "platform/console.hpp"
-#include "tests/support/plain_decoder.hpp"
 #include "synth/tag_signal.hpp"
+#include "tests/support/plain_decoder.hpp"
 
 namespace tavrel {
 namespace {

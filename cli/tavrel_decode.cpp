@@ -19,17 +19,17 @@
 #include <vector>
 
 #include "capture/wave_capture.hpp"
+#include "cli/cli.hpp"
+#include "cli/ordered_jobs.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/slice_pass.hpp"
-#include "platform/console.hpp"
-#include "cli/cli.hpp"
-#include "report/decode_run.hpp"
 #include "io/live_in.hpp"
-#include "cli/ordered_jobs.hpp"
-#include "plot/plot_draw.hpp"
-#include "report/read_report.hpp"
 #include "io/sound_in.hpp"
+#include "platform/console.hpp"
+#include "plot/plot_draw.hpp"
+#include "report/decode_run.hpp"
+#include "report/read_report.hpp"
 #include "ui/status_dialog.hpp"
 
 using namespace tavrel;

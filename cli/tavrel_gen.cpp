@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/level_slicer.hpp"
 #include "cli/cli.hpp"
+#include "frontend/level_slicer.hpp"
 #include "synth/tag_signal.hpp"
 
 using namespace tavrel;

@@ -9,9 +9,9 @@
 
 #include "capture/wave_capture.hpp"
 #include "decode/half_bit_ring.hpp"
-#include "lf/demod/ask_manchester.hpp"
 #include "frontend/slice_pass.hpp"
 #include "io/sound_in.hpp"
+#include "lf/demod/ask_manchester.hpp"
 
 namespace tavrel {
 

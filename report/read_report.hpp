@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "report/decode_run.hpp"
 #include "io/sound_in.hpp"
+#include "report/decode_run.hpp"
 
 namespace tavrel {
 

@@ -12,8 +12,8 @@
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "platform/console.hpp"
-#include "tests/support/plain_decoder.hpp"
 #include "synth/tag_signal.hpp"
+#include "tests/support/plain_decoder.hpp"
 
 namespace tavrel {
 namespace {

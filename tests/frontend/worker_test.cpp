@@ -22,9 +22,9 @@
 #include "frontend/capture_worker.hpp"
 #include "frontend/slice_pass.hpp"
 #include "platform/console.hpp"
+#include "synth/tag_signal.hpp"
 #include "tests/fakes/worker_parts_fake.hpp"
 #include "tests/support/console_capture.hpp"
-#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 

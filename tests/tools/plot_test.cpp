@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "frontend/level_slicer.hpp"
-#include "tests/support/console_capture.hpp"
 #include "plot/plot_cairo.hpp"
 #include "plot/plot_draw.hpp"
 #include "report/read_report.hpp"
 #include "synth/tag_signal.hpp"
+#include "tests/support/console_capture.hpp"
 
 namespace tavrel {
 namespace {

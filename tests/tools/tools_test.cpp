@@ -24,11 +24,11 @@
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
 #include "frontend/slice_pass.hpp"
+#include "io/sound_in.hpp"
+#include "report/read_report.hpp"
+#include "synth/tag_signal.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
-#include "report/read_report.hpp"
-#include "io/sound_in.hpp"
-#include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
-#include "tests/support/console_capture.hpp"
 #include "synth/tag_signal.hpp"
+#include "tests/support/console_capture.hpp"
 
 namespace tavrel {
 namespace {
