@@ -6,17 +6,6 @@
 
 namespace tavrel {
 
-uint64_t tag_frame(uint64_t id40) {
-  uint64_t bits = 0x1FF;  // header
-  unsigned columns = 0;
-  for (int r = 0; r < 10; ++r) {
-    const unsigned nibble = static_cast<unsigned>(id40 >> (36 - 4 * r)) & 0xF;
-    columns ^= nibble;
-    bits = bits << 5 | nibble << 1 | (__builtin_popcount(nibble) & 1);
-  }
-  return bits << 5 | columns << 1;  // stop bit 0
-}
-
 double noise_for_snr(double amplitude, double snr_db) {
   return amplitude * std::pow(10.0, -snr_db / 20.0);
 }

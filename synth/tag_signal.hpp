@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "capture/wave_capture.hpp"
+#include "lf/families/em4100.hpp"
 
 namespace tavrel {
 
 /// Samples per bit of an RF/64 tag (125 kHz / 64) at the sound input's rate: 24.576.
 constexpr double default_bit_samples = sample_rate / 1953.125;
-
-/// The 64 frame bits for a 40-bit tag ID (first sent in bit 63), parities filled in.
-uint64_t tag_frame(uint64_t id40);
 
 /// Frame bit `index` (0 = first sent) as a mask for flipping it, e.g. to break a parity.
 constexpr uint64_t frame_bit(int index) {

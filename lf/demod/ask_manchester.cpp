@@ -1,323 +1,54 @@
-// The tolerant decoding path. Samples are summed once; everything else works on sums
-// over windows of the recovered half-bit, so a DC offset, a slow drift or a sound card's
-// AC coupling cancels out of every decision:
-//
-//   sum    y(k)  = samples summed over half-bit k (integrate and dump at the recovered phase)
-//   step   d(k)  = y(k) - y(k-1): positive for a rise into half-bit k
-//
-// Every bit has a transition in its middle, so the step into its second half decides it
-// (a rise is a 1), and its size is the bit's margin. Between bits there is a transition
-// only when both bits are equal. Timing follows Gardner's detector on the sums; the
-// polarity comes from the frame itself (an upside-down frame is the complement of a
-// frame), and each of the two interleavings of half-bits into bits is searched.
-//
-// A read must be sure, parity alone is not enough (the all-zero frame has every parity
-// bit 0, and a tone can imitate it). A frame is read only when:
-//   - the same 64 bits came twice in a row, without a gap;
-//   - they pass the program's frame checks with parity on (the stop bit must be 0);
-//   - no one of the 128 bits was decided by a step below a fifth of the typical one;
-//   - the steps between bits follow the code: a clear transition where two equal bits
-//     meet, none where they differ, for all but a few of the 127 bit boundaries.
-// Random data passes the first test once in 2^64 windows; tones, square waves and other
-// periodic signals that repeat themselves fail the last two.
-
 #include "lf/demod/ask_manchester.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace tavrel {
 
-constexpr double shortest_half = 1.5;      ///< samples; a faster clock is not tried at this rate
-constexpr int loop_block = 4;              ///< half-bits decided between clock corrections
-constexpr double phase_gain = 0.9;         ///< share of the timing error corrected at once
-constexpr double period_gain = 0.05;       ///< share of it that goes into the period
-constexpr double period_range = 0.06;      ///< largest departure of the period from nominal
-constexpr double period_leak = 1.0 / 512;  ///< pull towards nominal per block
-constexpr double power_gain = 1.0 / 4;     ///< share of a block's step power in the running mean
-constexpr double weak_share = 0.2;         ///< a bit's step below this share of the mean is weak
-constexpr double boundary_share = 0.5;     ///< between bits, a transition is above this share
-constexpr int max_boundary_faults = 16;    ///< of the 127 bit boundaries of two frames
-constexpr int32_t frame_half_bits = 128;
-
-static_assert((robust_history & (robust_history - 1)) == 0, "history is a power of two");
-static_assert(robust_history >= 2 * frame_half_bits, "history holds two frames");
-
-// The running sum at a fractional position: samples taken as constant over their interval.
-static double sum_at(const RobustDecoder& d, double t) {
-  const auto i = static_cast<int32_t>(t);
-  const double a = d.running[i];
-  return a + (t - i) * (d.running[i + 1] - a);
+void manchester_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end) {
+  const int32_t pairing = static_cast<int32_t>(k & 1);
+  ManchesterLane& lane = loop.pairings[pairing];
+  const auto bit = static_cast<uint8_t>(step > 0);
+  // The boundary before this bit is the step into its first half. Two equal bits change
+  // level there: 1,1 is low-high-low-high, a fall; 0,0 a rise. Two different ones do not.
+  const double boundary = k > 0 ? loop.steps[(k - 1) & (ask_history - 1)] : 0.0;
+  const bool quiet = bit != lane.last;
+  lane.last = bit;
+  const Symbol symbol{bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)),
+                      static_cast<float>(bit ? -boundary : boundary), end};
+  d.sink.take(d.sink.context, loop.manchester + pairing, symbol);
 }
 
-void robust_begin(RobustDecoder& d, double rate, void (*on_read)(void*, const RobustRead&),
-                  void* context) {
-  d.rate = rate;
-  d.running[0] = 0;
-  d.filled = 0;
-  d.base = 0;
-  d.on_read = on_read;
-  d.context = context;
-  d.on_levels = nullptr;
-  d.loop_count = 0;
-  for (const int32_t clock : robust_clocks) {
-    const double nominal = rate * clock / 250000.0;  // 125 kHz field, two halves per bit
-    if (nominal < shortest_half) continue;
-    ClockLoop& loop = d.loops[d.loop_count++];
-    std::memset(&loop, 0, sizeof loop);
-    loop.clock = clock;
-    loop.nominal = nominal;
-    loop.half = nominal;
-    loop.next = 2 * nominal;
-    loop.last_read = -(int64_t{1} << 40);
-  }
-}
-
-// The half-bits of a frame as the program's ring holds them, for its frame checks.
-static FrameCheck program_checks(uint64_t bits, Frame& frame) {
-  HalfBitRing ring{};
-  uint64_t half_bits[2] = {};  // as the ring's `older` and `newer`
-  for (int b = 0; b < 64; ++b) {
-    const int32_t one = static_cast<int32_t>((bits >> (63 - b)) & 1);
-    ring.levels[2 * b] = 1 - one;  // a 1 bit is (0, 1)
-    ring.levels[2 * b + 1] = one;
-    uint64_t& word = half_bits[b / 32];
-    word = word << 2 | static_cast<uint64_t>((1 - one) << 1 | one);
-  }
-  ring.older = half_bits[0];
-  ring.newer = half_bits[1];
-  ring.count = ring_size;
-  return check_frame(ring, true, frame);
-}
-
-// The tests beyond the frame checks, on the last 256 half-bits of `loop`, whose newest
-// bit is the stop bit of the second of two copies of `bits`.
-static RobustCheck sure_checks(const ClockLoop& loop, uint64_t bits, bool inverted, double& level,
-                               double& noise_power) {
-  const int64_t newest = loop.count - 1;
-  const auto step = [&](int64_t k) {
-    const float s = loop.steps[k & (robust_history - 1)];
-    return inverted ? -s : s;
-  };
-  double total = 0;
-  for (int j = 0; j < 128; ++j) total += std::fabs(step(newest - 2 * j));
-  level = total / 128;
-  const double weak = weak_share * level;
-  for (int j = 0; j < 128; ++j) {
-    if (std::fabs(step(newest - 2 * j)) < weak) return RobustCheck::weak_bit;
-  }
-
-  // Bit j counts back from the newest; the boundary before it is the step just before
-  // its first half.
-  const double clear = boundary_share * level;
-  int faults = 0;
-  int quiet = 0;
-  noise_power = 0;
-  for (int j = 0; j < 127; ++j) {
-    const int newer = static_cast<int>((bits >> (j % 64)) & 1);
-    const int older = static_cast<int>((bits >> ((j + 1) % 64)) & 1);
-    const double s = step(newest - 2 * j - 1);
-    if (newer == older) {
-      // 1,1 is low-high-low-high: a fall between them; 0,0 a rise.
-      faults += (newer ? -s : s) < clear;
-    } else {
-      faults += std::fabs(s) >= clear;
-      noise_power += s * s;
+void manchester_measure(const AskLoop& loop, int32_t pairing, int32_t bits, SignalMeasure& m) {
+  const int64_t available = loop.count / 2 - 1;
+  const auto n = static_cast<int32_t>(
+      std::clamp<int64_t>(bits, 1, std::min<int64_t>(available, ask_history / 2 - 1)));
+  // The newest half-symbol that ends a bit of this pairing.
+  int64_t newest = loop.count - 1;
+  if ((newest & 1) != pairing) --newest;
+  const auto at = [&loop](int64_t k) { return loop.steps[k & (ask_history - 1)]; };
+  double level = 0;
+  double sums = 0;
+  double noise = 0;
+  int32_t quiet = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    const int64_t k = newest - 2 * j;
+    const double mid = at(k);
+    level += std::fabs(mid);
+    sums += loop.sums[k & (ask_history - 1)] + loop.sums[(k - 1) & (ask_history - 1)];
+    // Between two different bits the code has no change: what steps there is noise.
+    if ((mid > 0) != (at(k - 2) > 0)) {
+      noise += at(k - 1) * at(k - 1);
       ++quiet;
     }
   }
-  if (faults > max_boundary_faults) return RobustCheck::boundary;
-  noise_power = quiet > 0 ? noise_power / quiet : 0;
-  return RobustCheck::ok;
-}
-
-// A window of the same 64 bits twice has come in for the interleaving `bits`.
-static void candidate(RobustDecoder& d, ClockLoop& loop, uint64_t bits, double end) {
-  const bool inverted = (bits >> 55) != 0x1FF;
-  if (inverted) bits = ~bits;
-  if ((bits >> 55) != 0x1FF) return;  // no header in either polarity: nothing like a frame
-
-  RobustClockStats& stats = loop.stats;
-  ++stats.candidates;
-  Frame frame{};
-  const FrameCheck result = program_checks(bits, frame);
-  ++stats.frame_checks[static_cast<int>(result)];
-  RobustCheck check = RobustCheck::frame;
-  double level = 0;
-  double noise_power = 0;
-  if (result == FrameCheck::ok) {
-    check = sure_checks(loop, bits, inverted, level, noise_power);
-  }
-  if (check == RobustCheck::ok && loop.count - loop.last_read < frame_half_bits - 8) {
-    check = RobustCheck::too_soon;  // the same frames again after a slip of the clock
-  }
-  ++stats.checks[static_cast<int>(check)];
-  if (check != RobustCheck::ok) return;
-  loop.last_read = loop.count;
-
-  double sums = 0;
-  for (const float s : loop.sums) sums += s;
-  const double swing = level / (2 * loop.half);  // a transition steps by twice the peak
-  const double sigma2 = noise_power / (2 * loop.half);
-  RobustRead read{};
-  read.end = d.base + std::llround(end);
-  read.frame = frame;
-  read.clock = loop.clock;
-  read.inverted = inverted;
-  read.level = swing;
-  read.offset = sums / (robust_history * loop.half);
-  read.snr_db = sigma2 > 0 ? std::min(99.0, 10 * std::log10(swing * swing / sigma2)) : 99.0;
-  read.bit_samples = 2 * loop.half;
-  if (d.on_read) d.on_read(d.context, read);
-}
-
-// Takes one decided half-bit: its step goes into the history and decides a bit of the
-// interleaving it belongs to.
-static void take_half_bit(RobustDecoder& d, ClockLoop& loop, double step, double y, double end) {
-  const int64_t k = loop.count++;
-  ++loop.stats.half_bits;
-  loop.steps[k & (robust_history - 1)] = static_cast<float>(step);
-  loop.sums[k & (robust_history - 1)] = static_cast<float>(y);
-  uint64_t* r = loop.bits[k & 1];
-  r[0] = r[0] << 1 | r[1] >> 63;
-  r[1] = r[1] << 1 | static_cast<uint64_t>(step > 0);
-  // A constant window (silence, a square wave at the bit rate) holds no frame.
-  if (r[0] == r[1] && r[1] + 1 > 1 && k >= 2 * frame_half_bits) candidate(d, loop, r[1], end);
-}
-
-// The middle and swing over the history `loop` holds, as a read measures them: a mid-bit
-// step is twice the peak, and of the two interleavings the one of mid-bit steps has the
-// larger mean.
-static void report_levels(const RobustDecoder& d, const ClockLoop& loop, double start, double end) {
-  const auto n = static_cast<int32_t>(std::min<int64_t>(loop.count, robust_history));
-  if (n < 2) return;
-  const int64_t newest = loop.count - 1;
-  double sums = 0;
-  double steps[2] = {};
-  for (int32_t j = 0; j < n; ++j) {
-    const auto k = static_cast<size_t>((newest - j) & (robust_history - 1));
-    sums += loop.sums[k];
-    steps[j & 1] += std::fabs(loop.steps[k]);
-  }
-  const double level = std::max(steps[0], steps[1]) / (n / 2);
-  const RobustLevels levels{d.base + std::llround(start), d.base + std::llround(end), loop.clock,
-                            sums / (n * loop.half), level / (2 * loop.half)};
-  d.on_levels(d.context, levels);
-}
-
-// Decides the next loop_block half-bits at the current phase and period, then corrects
-// both from their mean timing error. Within a block no decision waits for another, so
-// the work of several half-bits overlaps.
-static void step_loop(RobustDecoder& d, ClockLoop& loop) {
   const double half = loop.half;
-  if (loop.count == 0) {
-    loop.end_at = loop.next - half;
-    loop.middle_at = loop.end_at - half / 2;
-    loop.at_end = sum_at(d, loop.end_at);
-    loop.at_middle = sum_at(d, loop.middle_at);
-    loop.last_y = loop.at_end - sum_at(d, loop.end_at - half);
-  }
-  double at_end[loop_block];
-  double at_middle[loop_block];
-  for (int j = 0; j < loop_block; ++j) {
-    const double end = loop.next + j * half;
-    at_end[j] = sum_at(d, end);
-    at_middle[j] = sum_at(d, end - half / 2);
-  }
-
-  // The first windows of a block span the correction made after the last one; every sum
-  // is scaled to the length `half`, so that a constant level steps by nothing.
-  double scale_end = half / (loop.next - loop.end_at);
-  double scale_middle = half / (loop.next - half / 2 - loop.middle_at);
-  double error = 0;
-  double power = 0;
-  for (int j = 0; j < loop_block; ++j) {
-    const double y = (at_end[j] - loop.at_end) * scale_end;
-    const double across =
-        (at_middle[j] - loop.at_middle) * scale_middle;  // centred on the boundary into y
-    const double step = y - loop.last_y;
-    loop.at_end = at_end[j];
-    loop.at_middle = at_middle[j];
-    loop.last_y = y;
-    scale_end = 1;
-    scale_middle = 1;
-    // Gardner: at the right phase the window across a transition sums to the mean of the
-    // two half-bits; off it, the excess grows with the lag, signed by the step.
-    error += (across - y + 0.5 * step) * step;
-    power += step * step;
-    take_half_bit(d, loop, step, y, loop.next + j * half);
-  }
-  if (d.on_levels) report_levels(d, loop, loop.next - half, loop.next + (loop_block - 1) * half);
-
-  // The error scales with the steps' power: the running mean, or this block's own when a
-  // signal has just begun.
-  power /= loop_block;
-  loop.power += (power - loop.power) * power_gain;
-  const double floor = half * half;  // below a swing of half a step: no signal
-  const double late = std::clamp(error * half / (loop_block * std::max({loop.power, power, floor})),
-                                 -half / 2, half / 2);
-  loop.end_at = loop.next + (loop_block - 1) * half;
-  loop.middle_at = loop.end_at - half / 2;
-  loop.next = loop.end_at + half - phase_gain * late;
-  loop.half -= period_gain * late;
-  loop.half += (loop.nominal - loop.half) * period_leak;
-  loop.half =
-      std::clamp(loop.half, loop.nominal * (1 - period_range), loop.nominal * (1 + period_range));
-}
-
-// Drops the samples no loop needs any more, so that the buffer never fills.
-static void compact(RobustDecoder& d) {
-  double earliest = d.filled;
-  for (int c = 0; c < d.loop_count; ++c) {
-    earliest = std::min(earliest, d.loops[c].next - 2 * d.loops[c].half);
-  }
-  const int32_t keep = std::clamp(static_cast<int32_t>(earliest) - 1, 0, d.filled);
-  if (keep == 0) return;
-  const int32_t origin = d.running[keep];
-  for (int32_t j = 0; j <= d.filled - keep; ++j) d.running[j] = d.running[j + keep] - origin;
-  for (int c = 0; c < d.loop_count; ++c) {
-    ClockLoop& loop = d.loops[c];
-    loop.next -= keep;
-    loop.end_at -= keep;
-    loop.middle_at -= keep;
-    loop.at_end -= origin;
-    loop.at_middle -= origin;
-  }
-  d.filled -= keep;
-  d.base += keep;
-}
-
-void robust_watch_levels(RobustDecoder& d, void (*on_levels)(void*, const RobustLevels&)) {
-  d.on_levels = on_levels;
-}
-
-void robust_take(RobustDecoder& d, const uint8_t* samples, int32_t n) {
-  while (n > 0) {
-    const int32_t take = std::min(n, robust_buffer - d.filled);
-    int32_t* running = d.running + d.filled;
-    for (int32_t i = 0; i < take; ++i) running[i + 1] = running[i] + (samples[i] - 128);
-    d.filled += take;
-    samples += take;
-    n -= take;
-    for (int c = 0; c < d.loop_count; ++c) {
-      ClockLoop& loop = d.loops[c];
-      while (loop.next + (loop_block - 1) * loop.half < d.filled - 1) step_loop(d, loop);
-    }
-    compact(d);
-  }
-}
-
-RobustClockStats robust_stats(const RobustDecoder& d) {
-  RobustClockStats total{};
-  for (int c = 0; c < d.loop_count; ++c) {
-    const RobustClockStats& s = d.loops[c].stats;
-    total.half_bits += s.half_bits;
-    total.candidates += s.candidates;
-    for (int i = 0; i < frame_check_count; ++i) total.frame_checks[i] += s.frame_checks[i];
-    for (int i = 0; i < robust_check_count; ++i) total.checks[i] += s.checks[i];
-  }
-  return total;
+  const double swing = level / n / (2 * half);  // a change steps by twice the peak
+  const double sigma2 = quiet > 0 ? noise / quiet / (2 * half) : 0;
+  m.level = swing;
+  m.offset = sums / (2 * n * half);
+  m.snr_db = sigma2 > 0 ? std::min(99.0, 10 * std::log10(swing * swing / sigma2)) : 99.0;
+  m.symbol_samples = 2 * half;
 }
 
 }  // namespace tavrel
