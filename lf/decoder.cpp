@@ -12,21 +12,30 @@ static uint64_t low_bits(int32_t n) {
   return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
 }
 
-// Symbols `lo` .. `lo` + n - 1 counted back from the newest (0), the oldest the highest.
-static uint64_t lane_bits(const SearchLane& lane, int32_t lo, int32_t n) {
-  const int32_t w = lo >> 6;
-  const int32_t s = lo & 63;
-  uint64_t v = lane.bits[w] >> s;
-  if (s != 0 && w + 1 < history_words) v |= lane.bits[w + 1] << (64 - s);
+// `n` (up to 64) symbols of the lane from symbol `first` on, the first in bit 0.
+static uint64_t lane_bits(const SearchLane& lane, int64_t first, int32_t n) {
+  const auto w = static_cast<size_t>(first >> 6);
+  const int s = static_cast<int>(first & 63);
+  uint64_t v = lane.bits[w % history_words] >> s;
+  if (s + n > 64) v |= lane.bits[(w + 1) % history_words] << (64 - s);
   return v & low_bits(n);
+}
+
+// `v`'s low `n` bits (1 to 64) in the opposite order.
+static uint64_t reversed(uint64_t v, int32_t n) {
+  v = (v >> 1 & 0x5555'5555'5555'5555) | (v & 0x5555'5555'5555'5555) << 1;
+  v = (v >> 2 & 0x3333'3333'3333'3333) | (v & 0x3333'3333'3333'3333) << 2;
+  v = (v >> 4 & 0x0F0F'0F0F'0F0F'0F0F) | (v & 0x0F0F'0F0F'0F0F'0F0F) << 4;
+  return __builtin_bswap64(v) >> (64 - n);
 }
 
 // The last `n` symbols of the lane as a frame, first sent first.
 static void lane_frame(const SearchLane& lane, int32_t n, bool inverted, FrameBits& f) {
   f = FrameBits{};
+  const int64_t first = lane.count - n;
   for (int32_t c = 0; c * 64 < n; ++c) {
     const int32_t m = std::min(64, n - 64 * c);
-    uint64_t v = lane_bits(lane, n - 64 * c - m, m) << (64 - m);
+    uint64_t v = reversed(lane_bits(lane, first + 64 * c, m), m) << (64 - m);
     if (inverted) v = ~v & ~low_bits(64 - m);
     f.words[c] = v;
   }
@@ -40,12 +49,13 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
   lane.families[slot] = LaneFamily{family, FrameRun{}};
-  // The sync's first symbols (up to eight) against a window's first eight.
+  // The sync's first symbols (up to eight) against a window's first eight, both in the
+  // lane's order: the first in bit 0.
   const int32_t head = std::min(f.sync_symbols, 8);
-  const uint64_t first = f.sync >> (f.sync_symbols - head);
+  const uint64_t first = reversed(f.sync >> (f.sync_symbols - head), head);
   const uint64_t complement = ~first & low_bits(head);
   for (uint32_t v = 0; v < 256; ++v) {
-    const uint64_t start = v >> (8 - head);
+    const uint64_t start = v & low_bits(head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
     if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
   }
@@ -149,29 +159,31 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
 static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
-  for (int32_t w = history_words - 1; w > 0; --w)
-    lane.bits[w] = lane.bits[w] << 1 | lane.bits[w - 1] >> 63;
-  lane.bits[0] = lane.bits[0] << 1 | symbol.value;
-  const auto at = static_cast<size_t>(lane.count % lane_history);
+  const auto k = static_cast<uint64_t>(lane.count++);
+  uint64_t& word = lane.bits[k / 64 % history_words];
+  const uint64_t bit = uint64_t{symbol.value} << (k & 63);
+  word = (k & 63) == 0 ? bit : word | bit;
+  const auto at = static_cast<size_t>(k % lane_history);
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
-  ++lane.count;
   ++d.symbols;
 
   // The windows of each frame length that end here, by their first symbols.
   for (int32_t l = 0; l < lane.length_count; ++l) {
     const int32_t length = lane.lengths[l];
-    if (lane.count < length) continue;
-    uint32_t hits = lane.sync_starts[l][lane_bits(lane, length - 8, 8)];
+    const int64_t first = lane.count - length;
+    if (first < 0) continue;
+    uint32_t hits = lane.sync_starts[l][lane_bits(lane, first, 8)];
     for (; hits != 0; hits &= hits - 1) {
-      const int bit = std::countr_zero(hits);
-      const int32_t slot = bit / 2;
-      const bool inverted = bit & 1;
+      const int bit_index = std::countr_zero(hits);
+      const int32_t slot = bit_index / 2;
+      const bool inverted = bit_index & 1;
       const Family& f = *d.families[lane.families[slot].family];
-      const uint64_t sync = inverted ? ~f.sync & low_bits(f.sync_symbols) : f.sync;
-      if (lane_bits(lane, length - f.sync_symbols, f.sync_symbols) != sync) continue;
+      const uint64_t sync = reversed(f.sync, f.sync_symbols);
+      const uint64_t want = inverted ? ~sync & low_bits(f.sync_symbols) : sync;
+      if (lane_bits(lane, first, f.sync_symbols) != want) continue;
       frame_due(d, lane, slot, inverted);
     }
   }

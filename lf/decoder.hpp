@@ -52,8 +52,9 @@ struct SearchLane {
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
   uint32_t sync_starts[max_lane_lengths][256];  ///< per length, by a window's first eight
-                                                ///< symbols: bit 2s set when family s's sync
-                                                ///< can start it, 2s+1 its complement
+                                                ///< symbols (the first in bit 0): bit 2s set
+                                                ///< when family s's sync can start it, 2s+1
+                                                ///< its complement
   LaneFamily families[max_lane_families];
   int32_t family_count;
 };

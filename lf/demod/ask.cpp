@@ -77,7 +77,7 @@ static void take_half(AskDemod& d, AskLoop& loop, double step, double y, double 
   const int64_t k = loop.count++;
   loop.steps[k & (ask_history - 1)] = static_cast<float>(step);
   loop.sums[k & (ask_history - 1)] = static_cast<float>(y);
-  const int64_t at = d.base + std::llround(end);
+  const int64_t at = d.base + static_cast<int64_t>(end + 0.5);  // end >= 0
   if (loop.manchester >= 0) manchester_take(d, loop, k, step, at);
 }
 
