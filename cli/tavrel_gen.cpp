@@ -109,8 +109,8 @@ std::string parse_tag(const std::string& text, Tag& tag) {
     tag.family = &family_em4100;
     return family_em4100.encode(text.c_str(), tag.frame)
                ? ""
-               : "a TAG is 10 hex digits or FAMILY:RAW, not " + text + " (the families are " +
-                     family_names() + ")";
+               : "a TAG is 10 hex digits or FAMILY:RAW, not " + text +
+                     " (--help lists the families)";
   }
   tag.family = family;
   const std::string rest = text.substr(colon + 1);
