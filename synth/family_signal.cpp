@@ -42,4 +42,17 @@ bool render_family(TagSignal& signal, const Family& family, const FrameBits& fra
   return true;
 }
 
+std::vector<uint8_t> family_recording(const SignalCondition& c, const Family& family,
+                                      const FrameBits& frame, bool invert, unsigned seed,
+                                      int frames) {
+  TagSignal signal{condition_options(c, invert, family.rates[0])};
+  signal.random.seed(seed);
+  std::vector<uint8_t> out;
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  signal.time = static_cast<double>(out.size());
+  for (int f = 0; f < frames; ++f) append_frame(signal, family, frame, out);
+  append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
+  return out;
+}
+
 }  // namespace tavrel

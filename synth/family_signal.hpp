@@ -3,6 +3,7 @@
 // over and over in the family's modulation, through the degradations of TagSignalOptions.
 
 #include <cstdint>
+#include <vector>
 
 #include "lf/family.hpp"
 #include "synth/tag_signal.hpp"
@@ -18,5 +19,11 @@ bool family_renderable(Modulation modulation);
 /// time. Returns false when the sink stopped it.
 bool render_family(TagSignal& signal, const Family& family, const FrameBits& frame, int64_t samples,
                    const SignalSink& sink);
+
+/// A fifth of a second of silence, `frames` frames of `frame` (of `family`, at its first
+/// data rate) under condition `c`, and another fifth of silence, at the condition's rate.
+std::vector<uint8_t> family_recording(const SignalCondition& c, const Family& family,
+                                      const FrameBits& frame, bool invert, unsigned seed,
+                                      int frames);
 
 }  // namespace tavrel

@@ -161,8 +161,7 @@ std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right) {
   return stereo;
 }
 
-std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
-                                         unsigned seed, int frames) {
+TagSignalOptions condition_options(const SignalCondition& c, bool invert, int clock) {
   TagSignalOptions o;
   o.amplitude = c.swing / 128;
   o.dc_offset = c.offset / 128;
@@ -170,9 +169,14 @@ std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, 
   o.highpass_hz = c.highpass_hz;
   o.drift = c.drift / 128;
   o.rate = c.rate;
-  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
+  o.bit_samples = clock_bit_samples(c.rate, clock != 0 ? clock : c.clock) / (1 + c.rate_error);
   o.invert = invert;
-  TagSignal signal{o};
+  return o;
+}
+
+std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
+                                         unsigned seed, int frames) {
+  TagSignal signal{condition_options(c, invert)};
   signal.random.seed(seed);
   std::vector<uint8_t> out;
   append_silence(signal, static_cast<int64_t>(c.rate / 5), out);

@@ -94,6 +94,10 @@ struct SignalCondition {
   double rate_error = 0;  ///< share of the nominal bit rate
 };
 
+/// The signal options of condition `c` for a tag sending at RF/`clock` (the condition's
+/// own clock when 0), upside down when `invert`.
+TagSignalOptions condition_options(const SignalCondition& c, bool invert, int clock = 0);
+
 /// A fifth of a second of silence, `frames` frames of tag `id` under condition `c`, and
 /// another fifth of silence, at the condition's rate.
 std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
