@@ -6,7 +6,6 @@
 namespace tavrel {
 
 constexpr int32_t history_words = lane_history / 64;
-constexpr double field_hz = 125000;  ///< the reader's field the rates divide
 
 static uint64_t low_bits(int32_t n) {
   return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
@@ -93,18 +92,19 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     d.stats[index] = FamilyStats{};
     d.last_reads[index] = LastRead{FrameBits{}, -(int64_t{1} << 40)};
     bool carried = false;
-    for (const int32_t rf : f.rates) {
-      if (rf == 0) continue;
-      const int32_t first = ask_add(d.ask, f.modulation, rf);
-      if (first < 0) continue;
-      for (int32_t l = first; l < d.ask.lane_count && d.ask.lanes[l].rate == rf &&
-                              d.ask.lanes[l].modulation == f.modulation;
-           ++l) {
-        SearchLane* lane = lane_for(d, l, d.ask.lanes[l]);
-        if (!lane) continue;
-        d.ask_lanes[l] = static_cast<int32_t>(lane - d.lanes);
-        add_family_to_lane(*lane, index, f);
-        carried = true;
+    for (const double field : {field_hz, animal_field_hz}) {
+      if (field != field_hz && !f.animal_field) continue;
+      for (const int32_t rf : f.rates) {
+        if (rf == 0) continue;
+        const int32_t first = ask_add(d.ask, f.modulation, rf, field);
+        if (first < 0) continue;
+        for (int32_t l = first; l < first + 2; ++l) {
+          SearchLane* lane = lane_for(d, l, d.ask.lanes[l]);
+          if (!lane) continue;
+          d.ask_lanes[l] = static_cast<int32_t>(lane - d.lanes);
+          add_family_to_lane(*lane, index, f);
+          carried = true;
+        }
       }
     }
     if (!carried) d.unreadable |= FamilySet{1} << t;
@@ -136,7 +136,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   if (verdict != frame_passed) return;
   const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
   SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
-  const double symbol = d.rate * lane.info.rate / field_hz;
+  const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
   if (check == SureCheck::read &&
       !sure_new_read(d.last_reads[lf.family], read.frame, lane.newest_end,
                      symbol * (f.frame_symbols + f.gap_symbols)))

@@ -27,8 +27,12 @@ struct Symbol {
 /// A demodulator's lane: what its symbols are.
 struct LaneInfo {
   Modulation modulation;
-  int32_t rate;  ///< RF/n: symbols last n periods of the 125 kHz field (nominally)
+  int32_t rate;     ///< RF/n: symbols last n periods of the reader's field (nominally)
+  double field_hz;  ///< the reader's field: 125 kHz, or 134.2 kHz for animal tags
 };
+
+constexpr double field_hz = 125000;         ///< the field of most readers
+constexpr double animal_field_hz = 134200;  ///< the field of animal-tag (ISO 11785) readers
 
 /// How the signal looked on a lane over its last symbols, for a read.
 struct SignalMeasure {

@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "lf/demod/ask_biphase.hpp"
 #include "lf/demod/ask_manchester.hpp"
+#include "lf/demod/ask_nrz.hpp"
 
 namespace tavrel {
 
@@ -20,7 +22,6 @@ constexpr double period_gain = 0.05;       ///< share of it that goes into the p
 constexpr double period_range = 0.06;      ///< largest departure of the period from nominal
 constexpr double period_leak = 1.0 / 512;  ///< pull towards nominal per block
 constexpr double power_gain = 1.0 / 4;     ///< share of a block's step power in the running mean
-constexpr double field_hz = 125000;        ///< the reader's field the rates divide
 
 static_assert((ask_history & (ask_history - 1)) == 0, "history is a power of two");
 
@@ -43,33 +44,52 @@ void ask_begin(AskDemod& d, double rate, SymbolSink sink) {
   d.levels_context = nullptr;
 }
 
-// The loop of RF/`rf`, made when first asked for; null when its half-symbol is too short.
-static AskLoop* loop_for(AskDemod& d, int32_t rf) {
+// The loop of RF/`rf` of a `field` Hz field, made when first asked for; null when its
+// half-symbol is too short.
+static AskLoop* loop_for(AskDemod& d, int32_t rf, double field) {
   for (int32_t c = 0; c < d.loop_count; ++c)
-    if (d.loops[c].rate == rf) return &d.loops[c];
-  const double nominal = d.rate * rf / (2 * field_hz);
+    if (d.loops[c].rate == rf && d.loops[c].field == field) return &d.loops[c];
+  const double nominal = d.rate * rf / (2 * field);
   if (nominal < shortest_half || d.loop_count == ask_max_loops) return nullptr;
   AskLoop& loop = d.loops[d.loop_count++];
   std::memset(&loop, 0, sizeof loop);
   loop.rate = rf;
+  loop.field = field;
   loop.nominal = nominal;
   loop.half = nominal;
   loop.next = 2 * nominal;
   loop.manchester = -1;
+  loop.biphase[0] = loop.biphase[1] = -1;
+  loop.nrz = -1;
   return &loop;
 }
 
-int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf) {
-  if (modulation != Modulation::ask_manchester || d.lane_count + 2 > ask_max_lanes) return -1;
-  AskLoop* loop = loop_for(d, rf);
+// The loop's first lane of `modulation`, -1 when it has none.
+static int32_t& first_lane(AskLoop& loop, Modulation modulation) {
+  switch (modulation) {
+    case Modulation::ask_biphase:
+      return loop.biphase[0];
+    case Modulation::ask_diphase:
+      return loop.biphase[1];
+    case Modulation::ask_nrz:
+      return loop.nrz;
+    default:
+      return loop.manchester;
+  }
+}
+
+int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field) {
+  if (modulation == Modulation::fsk || d.lane_count + 2 > ask_max_lanes) return -1;
+  AskLoop* loop = loop_for(d, rf, field);
   if (!loop) return -1;
-  if (loop->manchester >= 0) return loop->manchester;
-  loop->manchester = d.lane_count;
+  int32_t& first = first_lane(*loop, modulation);
+  if (first >= 0) return first;
+  first = d.lane_count;
   for (int p = 0; p < 2; ++p) {
-    d.lanes[d.lane_count] = {modulation, rf};
+    d.lanes[d.lane_count] = {modulation, rf, field};
     d.lane_loop[d.lane_count++] = static_cast<int32_t>(loop - d.loops);
   }
-  return loop->manchester;
+  return first;
 }
 
 // Stores one decided half-symbol and hands it to the loop's line codes.
@@ -79,6 +99,8 @@ static void take_half(AskDemod& d, AskLoop& loop, double step, double y, double 
   loop.sums[k & (ask_history - 1)] = static_cast<float>(y);
   const int64_t at = d.base + static_cast<int64_t>(end + 0.5);  // end >= 0
   if (loop.manchester >= 0) manchester_take(d, loop, k, step, at);
+  if (loop.biphase[0] >= 0 || loop.biphase[1] >= 0) biphase_take(d, loop, k, step, at);
+  if (loop.nrz >= 0) nrz_take(d, loop, k, y, at);
 }
 
 // The middle and swing over the history `loop` holds: a mid-symbol step is twice the peak,
@@ -197,7 +219,46 @@ void ask_take(AskDemod& d, const uint8_t* samples, int32_t n) {
 
 void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, SignalMeasure& m) {
   const AskLoop& loop = d.loops[d.lane_loop[lane]];
-  manchester_measure(loop, lane - loop.manchester, symbols, m);
+  // Every line code's steps between half-symbols are changes of the full swing or none at
+  // all: the changes give the swing, what is left around both gives the noise.
+  const auto n = static_cast<int32_t>(
+      std::min<int64_t>({2 * int64_t{symbols}, loop.count - 1, ask_history - 1}));
+  if (n < 2) {
+    m = SignalMeasure{0, 0, 0, 2 * loop.half};
+    return;
+  }
+  const int64_t newest = loop.count - 1;
+  const auto at = [](int64_t k) { return static_cast<size_t>(k & (ask_history - 1)); };
+  double sums = 0;
+  double sizes[2] = {};
+  for (int32_t j = 0; j < n; ++j) {
+    sums += loop.sums[at(newest - j)];
+    sizes[j & 1] += std::fabs(loop.steps[at(newest - j)]);
+  }
+  const double threshold = std::max(sizes[0], sizes[1]) / (n / 2) / 2;
+  double change = 0;
+  int32_t changes = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    const double size = std::fabs(loop.steps[at(newest - j)]);
+    if (size > threshold) {
+      change += size;
+      ++changes;
+    }
+  }
+  change = changes > 0 ? change / changes : 0;
+  double noise = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    const double size = std::fabs(loop.steps[at(newest - j)]);
+    const double off = size > threshold ? size - change : size;
+    noise += off * off;
+  }
+  const double half = loop.half;
+  const double swing = change / (2 * half);  // a change steps by twice the peak
+  const double sigma2 = noise / n / (2 * half);
+  m.level = swing;
+  m.offset = sums / (n * half);
+  m.snr_db = sigma2 > 0 ? std::min(99.0, 10 * std::log10(swing * swing / sigma2)) : 99.0;
+  m.symbol_samples = 2 * half;
 }
 
 }  // namespace tavrel

@@ -17,16 +17,28 @@ namespace tavrel {
 constexpr int32_t ask_max_loops = 6;   ///< data rates demodulated at once
 constexpr int32_t ask_history = 256;   ///< half-symbols kept per loop: two 64-symbol frames
 constexpr int32_t ask_buffer = 16384;  ///< samples of running sums kept
-constexpr int32_t ask_max_lanes = 2 * ask_max_loops;
+constexpr int32_t ask_max_lanes = 12;  ///< two per line code and loop, as many as the families need
 
 /// A Manchester lane's state: one of the two ways of pairing half-symbols into bits.
 struct ManchesterLane {
   uint8_t last;  ///< the lane's last bit
 };
 
+/// A biphase pairing's state, shared by its biphase and differential biphase lanes.
+struct BiphaseLane {
+  float change;  ///< running mean size of the changes at its boundaries, as a step
+};
+
+/// An NRZ lane's state.
+struct NrzLane {
+  float high;  ///< running mean sum of its high symbols
+  float low;   ///< the same of its low ones
+};
+
 /// Timing recovery and half-symbol decisions at one data rate.
 struct AskLoop {
   int32_t rate;              ///< RF/n
+  double field;              ///< the field it divides, Hz
   double nominal;            ///< half-symbol length at the nominal rate, samples
   double half;               ///< recovered half-symbol length, samples
   double next;               ///< buffer position where the next half-symbol ends
@@ -41,6 +53,10 @@ struct AskLoop {
   float sums[ask_history];   ///< sum of each of the last half-symbols
   int32_t manchester;        ///< first of its two Manchester lanes, or -1
   ManchesterLane pairings[2];
+  int32_t biphase[2];  ///< first of its two lanes of biphase, [1] differential, or -1
+  BiphaseLane biphase_pairings[2];
+  int32_t nrz;  ///< first of its two NRZ lanes, or -1
+  NrzLane nrz_pairings[2];
 };
 
 struct AskDemod {
@@ -61,10 +77,10 @@ struct AskDemod {
 /// Starts a stream of `rate` samples per second with no lanes; decisions go to `sink`.
 void ask_begin(AskDemod& d, double rate, SymbolSink sink);
 
-/// Adds the lanes of `modulation` at RF/`rf`, before the first samples. Returns the first
-/// lane's index (a line code may take two), or -1 when a half-symbol at this rate is too
+/// Adds the two lanes of `modulation` at RF/`rf` of a `field` Hz field, before the first
+/// samples. Returns the first lane's index, or -1 when a half-symbol at this rate is too
 /// short for the samples to tell.
-int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf);
+int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field = field_hz);
 
 /// Decodes the next `n` unsigned 8-bit samples (128 = middle); symbols go to the sink as
 /// soon as they are decided. Any thread, one at a time per demodulator.

@@ -16,7 +16,4 @@ namespace tavrel {
 /// bit it completes to the sink. `end`: stream sample index just after it.
 void manchester_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
 
-/// The signal as the Manchester lane of pairing `pairing` saw it over its last `bits` bits.
-void manchester_measure(const AskLoop& loop, int32_t pairing, int32_t bits, SignalMeasure& m);
-
 }  // namespace tavrel

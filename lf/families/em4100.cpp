@@ -110,6 +110,7 @@ const Family family_em4100 = {
     0x1FF,
     9,
     true,
+    false,
     decode,
     encode,
     "ID (10 hex digits)",
