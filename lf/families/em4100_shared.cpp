@@ -1,0 +1,19 @@
+// The repetitions EM4100 shares with the families here. Jablotron shares none: its sixteen
+// 1s would be seventeen alternating Manchester bits, which EM4100's rows never hold.
+
+#include "lf/checks.hpp"
+#include "lf/families/ask_families.hpp"
+
+namespace tavrel {
+
+bool em4100_repetition_shared(const FrameBits& frame) {
+  FrameBits inverse = frame;
+  inverse.words[0] = ~frame.words[0];
+  FrameBits changes;
+  frame_changes(frame, changes);
+  return rotations_passing(frame, 0xF20000, 24, viking_frame_ok) > 0 ||
+         rotations_passing(inverse, 0xF20000, 24, viking_frame_ok) > 0 ||
+         rotations_passing(changes, 0x7FC, 11, nedap_frame_ok) > 0;
+}
+
+}  // namespace tavrel
