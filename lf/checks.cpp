@@ -120,27 +120,50 @@ int32_t parse_numbers(const char* text, char separator, uint64_t* values, int32_
   }
 }
 
-void frame_rotated(const FrameBits& frame, int32_t shift, FrameBits& out) {
+void frame_rotated(const FrameBits& frame, int32_t shift, bool inverse, FrameBits& out) {
   out = FrameBits{};
   for (int32_t i = 0; i < frame.count; ++i)
-    frame_append(out, static_cast<uint64_t>(frame_symbol(frame, (i + shift) % frame.count)), 1);
+    frame_append(
+        out, static_cast<uint64_t>(frame_symbol(frame, (i + shift) % frame.count) ^ inverse), 1);
+}
+
+template <typename Check>
+static int32_t count_rotations(const FrameBits& frame, uint64_t sync, int32_t sync_symbols,
+                               bool both_polarities, const Check& check) {
+  int32_t passing = 0;
+  for (int inverse = 0; inverse <= (both_polarities ? 1 : 0); ++inverse) {
+    for (int32_t shift = 0; shift < frame.count; ++shift) {
+      bool match = true;
+      for (int32_t i = 0; i < sync_symbols && match; ++i) {
+        const auto want = static_cast<int>(sync >> (sync_symbols - 1 - i) & 1);
+        match = (frame_symbol(frame, (shift + i) % frame.count) ^ inverse) == want;
+      }
+      if (!match) continue;
+      FrameBits rotated;
+      frame_rotated(frame, shift, inverse != 0, rotated);
+      if (check(rotated)) ++passing;
+    }
+  }
+  return passing;
 }
 
 int32_t rotations_passing(const FrameBits& frame, uint64_t sync, int32_t sync_symbols,
-                          bool (*check)(const FrameBits&)) {
-  int32_t passing = 0;
-  for (int32_t shift = 0; shift < frame.count; ++shift) {
-    bool match = true;
-    for (int32_t i = 0; i < sync_symbols && match; ++i) {
-      const auto want = static_cast<int>(sync >> (sync_symbols - 1 - i) & 1);
-      match = frame_symbol(frame, (shift + i) % frame.count) == want;
-    }
-    if (!match) continue;
-    FrameBits rotated;
-    frame_rotated(frame, shift, rotated);
-    if (check(rotated)) ++passing;
-  }
-  return passing;
+                          bool both_polarities, bool (*check)(const FrameBits&)) {
+  return count_rotations(frame, sync, sync_symbols, both_polarities, check);
+}
+
+Verdict read_unique(const FrameBits& frame, Fields& out, Verdict (*read)(const FrameBits&, Fields&),
+                    uint64_t sync, int32_t sync_symbols, bool both_polarities, Verdict ambiguous) {
+  const int32_t before = out.count;
+  const Verdict v = read(frame, out);
+  if (v != frame_passed) return v;
+  const auto passes = [read](const FrameBits& f) {
+    Fields scratch{};
+    return read(f, scratch) == frame_passed;
+  };
+  if (count_rotations(frame, sync, sync_symbols, both_polarities, passes) < 2) return v;
+  out.count = before;
+  return ambiguous;
 }
 
 void frame_changes(const FrameBits& f, FrameBits& out) {

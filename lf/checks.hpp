@@ -43,15 +43,23 @@ uint64_t to_bcd(uint64_t value, int32_t digits);
 /// overflows, or there are more than `max`.
 int32_t parse_numbers(const char* text, char separator, uint64_t* values, int32_t max);
 
-/// `frame` read from its symbol `shift` on, wrapping round: the frame a search finds when
-/// the tag repeats it back to back and the sync also stands at `shift`.
-void frame_rotated(const FrameBits& frame, int32_t shift, FrameBits& out);
+/// `frame` read from its symbol `shift` on, wrapping round, and complemented when
+/// `inverse`: the frame a search finds when the tag repeats it back to back and the sync
+/// also stands at `shift`.
+void frame_rotated(const FrameBits& frame, int32_t shift, bool inverse, FrameBits& out);
 
-/// How many rotations of `frame` (a frame its tag repeats back to back, no gap) start with
-/// `sync` and pass `check`, rotation 0 included: 2 or more for a repetition that reads as
-/// two different frames, 1 or more for one that another family's checks take too.
+/// How many readings `frame` gives as a repetition its tag sends back to back, with no gap:
+/// the rotations that start with `sync` and pass `check`, rotation 0 included, and those of
+/// its complement as well when `both_polarities`. 2 or more: the repetition reads as two
+/// frames; 1 or more for another family's sync and checks: that family reads it too.
 int32_t rotations_passing(const FrameBits& frame, uint64_t sync, int32_t sync_symbols,
-                          bool (*check)(const FrameBits&));
+                          bool both_polarities, bool (*check)(const FrameBits&));
+
+/// `read`'s verdict on `frame` (a frame its tag repeats back to back), or `ambiguous`, with
+/// `out` as it was, when the repetition reads as two frames of the family: the frame a
+/// family's decode gives when its sync and checks alone cannot rule that out.
+Verdict read_unique(const FrameBits& frame, Fields& out, Verdict (*read)(const FrameBits&, Fields&),
+                    uint64_t sync, int32_t sync_symbols, bool both_polarities, Verdict ambiguous);
 
 /// The changes between neighbouring symbols round a repetition, out[k] = f[k] ^ f[k + 1]:
 /// a Manchester repetition as a differential biphase reader sees it half a bit later.

@@ -7,13 +7,10 @@
 namespace tavrel {
 
 bool em4100_repetition_shared(const FrameBits& frame) {
-  FrameBits inverse = frame;
-  inverse.words[0] = ~frame.words[0];
   FrameBits changes;
   frame_changes(frame, changes);
-  return rotations_passing(frame, 0xF20000, 24, viking_frame_ok) > 0 ||
-         rotations_passing(inverse, 0xF20000, 24, viking_frame_ok) > 0 ||
-         rotations_passing(changes, 0x7FC, 11, nedap_frame_ok) > 0;
+  return rotations_passing(frame, 0xF20000, 24, true, viking_frame_ok) > 0 ||
+         rotations_passing(changes, 0x7FC, 11, false, nedap_frame_ok) > 0;
 }
 
 }  // namespace tavrel

@@ -21,8 +21,8 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, header, control_bit, crc, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "header", "control_bit", "crc"};
+enum : Verdict { passed, length, header, control_bit, crc, ambiguous, reason_end };
+constexpr const char* reasons[] = {"passed", "length", "header", "control_bit", "crc", "ambiguous"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "country",   "national_id",
@@ -36,7 +36,7 @@ int32_t data_symbol(int32_t j) {
   return 11 + j / 8 * 9 + j % 8;
 }
 
-Verdict decode(const FrameBits& f, Fields& out) {
+Verdict read(const FrameBits& f, Fields& out) {
   if (f.count != frame_symbols) return length;
   if (frame_field(f, 0, 11) != 1) return header;
   for (int32_t block = 0; block < data_bytes; ++block)
@@ -63,6 +63,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   field_integer(out, "animal", static_cast<int64_t>(v >> 63));
   if (v >> 48 & 1) field_integer(out, "extension", bytes[10] | bytes[11] << 8 | bytes[12] << 16);
   return passed;
+}
+
+// A repetition that reads as two frames, its sync standing twice, is left unread.
+Verdict decode(const FrameBits& f, Fields& out) {
+  return read_unique(f, out, read, 1, 11, false, ambiguous);
 }
 
 // Splits `text` at ':' into at most `max` pieces (copied into `pieces`, 24 chars each).

@@ -21,8 +21,9 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, sync, group_bit, crc, zeros, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "sync", "group_bit", "crc", "zeros"};
+enum : Verdict { passed, length, sync, group_bit, crc, zeros, ambiguous, reason_end };
+constexpr const char* reasons[] = {"passed", "length", "sync",     "group_bit",
+                                   "crc",    "zeros",  "ambiguous"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "region", "facility", "card", "issue", nullptr};
@@ -60,7 +61,7 @@ constexpr bool is_permutation() {
 }
 static_assert(is_permutation(), "the table maps each byte to a byte of its own");
 
-Verdict decode(const FrameBits& f, Fields& out) {
+Verdict read(const FrameBits& f, Fields& out) {
   if (f.count != 96) return length;
   if (frame_field(f, 0, 16) != 0x7FEA) return sync;
   uint8_t b[8];
@@ -83,6 +84,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   field_integer(out, "card", card);
   field_integer(out, "issue", issue);
   return passed;
+}
+
+// A repetition that reads as two frames, its sync standing twice, is left unread.
+Verdict decode(const FrameBits& f, Fields& out) {
+  return read_unique(f, out, read, 0x7FEA, 16, true, ambiguous);
 }
 
 // "B16640:201:1": region letter and facility, card, issue level.

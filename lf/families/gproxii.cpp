@@ -19,9 +19,20 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, sync, spacer, fixed, bits_count, padding, parity, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "sync",    "spacer",
-                                   "fixed",  "bits",   "padding", "parity"};
+enum : Verdict {
+  passed,
+  length,
+  sync,
+  spacer,
+  fixed,
+  bits_count,
+  padding,
+  parity,
+  ambiguous,
+  reason_end
+};
+constexpr const char* reasons[] = {"passed", "length",  "sync",   "spacer",   "fixed",
+                                   "bits",   "padding", "parity", "ambiguous"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "bits", "facility", "card", nullptr};
@@ -31,7 +42,7 @@ int32_t facility_bits(int32_t n) {
   return n == 26 ? 8 : 14;
 }
 
-Verdict decode(const FrameBits& f, Fields& out) {
+Verdict read(const FrameBits& f, Fields& out) {
   if (f.count != 96) return length;
   if (frame_field(f, 0, 6) != 0b111110) return sync;
   uint8_t bytes[9] = {};
@@ -63,6 +74,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   field_integer(out, "facility", facility);
   field_integer(out, "card", card);
   return passed;
+}
+
+// A repetition that reads as two frames, its sync standing twice, is left unread.
+Verdict decode(const FrameBits& f, Fields& out) {
+  return read_unique(f, out, read, 0b111110, 6, false, ambiguous);
 }
 
 // "BITS:FC:CN[:KEY]", e.g. 26:123:11223:0x66; the key byte is 0 unless given. The two

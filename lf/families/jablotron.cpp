@@ -18,8 +18,9 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, sync, bcd, checksum, nedap, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "sync", "bcd", "checksum", "nedap"};
+enum : Verdict { passed, length, sync, bcd, checksum, ambiguous, nedap, reason_end };
+constexpr const char* reasons[] = {"passed",   "length",    "sync", "bcd",
+                                   "checksum", "ambiguous", "nedap"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "card", nullptr};
@@ -40,10 +41,13 @@ Verdict check(const FrameBits& f) {
 
 Verdict decode(const FrameBits& f, Fields& out) {
   if (const Verdict v = check(f); v != passed) return v;
-  // Nedap sends 64 diphase symbols at the same rate: a repetition both families' checks
-  // pass is left to neither. An EM4100 repetition seen as diphase never shows sixteen 1s
-  // (a 1 is a change between its bits, and its rows break such runs).
-  if (rotations_passing(f, 0x7FC, 11, nedap_frame_ok) > 0) return nedap;
+  // A repetition that reads as two frames is left unread, and so is one that Nedap's
+  // checks pass too (64 diphase symbols at the same rate). An EM4100 repetition seen as
+  // diphase never shows sixteen 1s (a 1 is a change between its bits, and its rows break
+  // such runs).
+  if (rotations_passing(f, sync_bits, sync_symbols, false, jablotron_frame_ok) > 1)
+    return ambiguous;
+  if (rotations_passing(f, 0x7FC, 11, false, nedap_frame_ok) > 0) return nedap;
   const int64_t card = bcd_value(frame_field(f, 16, 40), 10);
   field_text(out, "number", "%lld", static_cast<long long>(card));
   field_integer(out, "card", card);

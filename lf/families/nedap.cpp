@@ -84,16 +84,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   // Jablotron and EM4100 tags at RF/64 repeat 64 symbols as well, and an EM4100 signal is
   // a clean diphase signal half a bit on. A repetition that reads as two frames, or that
   // another family's checks pass too, is left to neither.
-  if (rotations_passing(f, sync_bits, sync_symbols, nedap_frame_ok) > 1) return ambiguous;
-  if (rotations_passing(f, 0x1FFFE, 17, jablotron_frame_ok) > 0) return jablotron;
+  if (rotations_passing(f, sync_bits, sync_symbols, false, nedap_frame_ok) > 1) return ambiguous;
+  if (rotations_passing(f, 0x1FFFE, 17, false, jablotron_frame_ok) > 0) return jablotron;
   FrameBits m;
-  if (frame_from_changes(f, m)) {
-    FrameBits inverse = m;
-    inverse.words[0] = ~m.words[0];
-    if (rotations_passing(m, 0x1FF, 9, em4100_frame_ok) > 0 ||
-        rotations_passing(inverse, 0x1FF, 9, em4100_frame_ok) > 0)
-      return em4100;
-  }
+  if (frame_from_changes(f, m) && rotations_passing(m, 0x1FF, 9, true, em4100_frame_ok) > 0)
+    return em4100;
   const uint64_t subtype = frame_field(f, 11, 4);
   const uint64_t customer = frame_field(f, 15, 12);
   field_text(out, "number", "%05lld", static_cast<long long>(card));

@@ -18,9 +18,20 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, sync, framing, parity, header, character, checksum, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "sync",      "framing",
-                                   "parity", "header", "character", "checksum"};
+enum : Verdict {
+  passed,
+  length,
+  sync,
+  framing,
+  parity,
+  header,
+  character,
+  checksum,
+  ambiguous,
+  reason_end
+};
+constexpr const char* reasons[] = {"passed", "length",    "sync",     "framing",  "parity",
+                                   "header", "character", "checksum", "ambiguous"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "id", nullptr};
@@ -38,7 +49,7 @@ bool hex_digit(unsigned c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-Verdict decode(const FrameBits& f, Fields& out) {
+Verdict read(const FrameBits& f, Fields& out) {
   if (f.count != 128) return length;
   if (frame_field(f, 0, sync_symbols) != sync_bits) return sync;
   char text[12];
@@ -59,6 +70,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   field_text(out, "number", "%.8s", text + 3);
   field_text(out, "id", "%.8s", text + 3);
   return passed;
+}
+
+// A repetition that reads as two frames, its sync standing twice, is left unread.
+Verdict decode(const FrameBits& f, Fields& out) {
+  return read_unique(f, out, read, sync_bits, sync_symbols, true, ambiguous);
 }
 
 // The card's 8 ID characters, hex digits.

@@ -22,8 +22,9 @@
 namespace tavrel {
 namespace {
 
-enum : Verdict { passed, length, sync, spacer, bits_count, zeros, parity, reason_end };
-constexpr const char* reasons[] = {"passed", "length", "sync", "spacer", "bits", "zeros", "parity"};
+enum : Verdict { passed, length, sync, spacer, bits_count, zeros, parity, ambiguous, reason_end };
+constexpr const char* reasons[] = {"passed", "length", "sync",   "spacer",
+                                   "bits",   "zeros",  "parity", "ambiguous"};
 static_assert(std::size(reasons) == reason_end);
 
 constexpr const char* fields[] = {"number", "bits", "facility", "card", nullptr};
@@ -43,7 +44,7 @@ uint64_t data_field(const FrameBits& f, int32_t first, int32_t n) {
   return v;
 }
 
-Verdict decode(const FrameBits& f, Fields& out) {
+Verdict read(const FrameBits& f, Fields& out) {
   if (f.count != 96) return length;
   if (frame_field(f, 0, sync_symbols) != sync_bits) return sync;
   for (int32_t s = 19; s <= 91; s += 9)
@@ -61,6 +62,11 @@ Verdict decode(const FrameBits& f, Fields& out) {
   field_integer(out, "facility", facility);
   field_integer(out, "card", card);
   return passed;
+}
+
+// A repetition that reads as two frames, its sync standing twice, is left unread.
+Verdict decode(const FrameBits& f, Fields& out) {
+  return read_unique(f, out, read, sync_bits, sync_symbols, true, ambiguous);
 }
 
 // "BITS:FC:CN", e.g. 26:0x35:64169; the unknown 16 bits are a real card's.

@@ -36,14 +36,10 @@ Verdict check(const FrameBits& f) {
 
 Verdict decode(const FrameBits& f, Fields& out) {
   if (const Verdict v = check(f); v != passed) return v;
-  if (rotations_passing(f, sync_bits, sync_symbols, viking_frame_ok) > 1) return ambiguous;
+  if (rotations_passing(f, sync_bits, sync_symbols, true, viking_frame_ok) > 1) return ambiguous;
   // EM4100 tags at RF/32 repeat 64 Manchester bits too, and both are searched in either
   // polarity: a repetition that also holds a good EM4100 frame is left to neither.
-  FrameBits inverse = f;
-  inverse.words[0] = ~f.words[0];
-  if (rotations_passing(f, 0x1FF, 9, em4100_frame_ok) > 0 ||
-      rotations_passing(inverse, 0x1FF, 9, em4100_frame_ok) > 0)
-    return em4100;
+  if (rotations_passing(f, 0x1FF, 9, true, em4100_frame_ok) > 0) return em4100;
   const auto id = static_cast<unsigned>(frame_field(f, 24, 32));
   field_text(out, "number", "%08X", id);
   field_text(out, "id", "%08X", id);
