@@ -405,10 +405,12 @@ TEST(AskFamilies, NoFamilyReadsAnothersSignalNoiseOrTestData) {
   for (const Example& e : examples)
     sources.push_back({e.frame, std::string(e.family.name) + ":" + e.number, e.family.rates[0],
                        halves_of(coded_frame(e.family, hex_frame(e.frame)), 12)});
-  // Repetitions two readings share, which no one reads: a Nedap card that is an EM4100
-  // frame in Manchester, Viking IDs that hold F2 00 00 themselves or in the other polarity.
+  // Repetitions two readings share, which no one reads: a Nedap card and a Viking ID that
+  // are EM4100 frames (in Manchester, upside down), Viking IDs that hold F2 00 00 themselves
+  // or in the other polarity.
   for (const auto& [family, form] :
        {std::pair<const Family&, const char*>{family_nedap, "4677:7:1755"},
+        {family_viking, "000012F7"},
         {family_viking, "F2000012"},
         {family_viking, "0DFFFF12"}}) {
     FrameBits f;
