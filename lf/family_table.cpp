@@ -5,7 +5,9 @@
 namespace tavrel {
 
 const Family* const family_table[] = {
-    &family_em4100,
+    &family_em4100,   &family_fdxb,      &family_jablotron, &family_nedap,
+    &family_gproxii,  &family_viking,    &family_noralsy,   &family_presco,
+    &family_visa2000, &family_gallagher, &family_securakey, &family_pac,
 };
 const int32_t family_count = static_cast<int32_t>(std::size(family_table));
 static_assert(std::size(family_table) <= 8 * sizeof(FamilySet));

@@ -10,6 +10,17 @@
 namespace tavrel {
 
 extern const Family family_em4100;
+extern const Family family_fdxb;
+extern const Family family_jablotron;
+extern const Family family_nedap;
+extern const Family family_gproxii;
+extern const Family family_viking;
+extern const Family family_noralsy;
+extern const Family family_presco;
+extern const Family family_visa2000;
+extern const Family family_gallagher;
+extern const Family family_securakey;
+extern const Family family_pac;
 
 /// Every row, in the order --help and the README list them.
 extern const Family* const family_table[];

@@ -46,19 +46,61 @@ static void append_half_bit(TagSignal& signal, bool high, std::vector<uint8_t>& 
     out.push_back(sample_at(signal, level));
 }
 
-static void append_bit(TagSignal& signal, bool one, std::vector<uint8_t>& out) {
-  append_half_bit(signal, !one, out);  // a 1 is low then high
-  append_half_bit(signal, one, out);
-}
+// Half-symbol levels of the T5577 sequence terminator, the first sent the highest bit.
+constexpr unsigned terminator_halves = 0b10111011;
 
-void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out) {
-  for (int f = 0; f < frames; ++f) {
-    for (int b = 63; b >= 0; --b) append_bit(signal, (bits >> b) & 1, out);
+static void append_symbol(TagSignal& signal, Modulation m, bool one, std::vector<uint8_t>& out) {
+  switch (m) {
+    case Modulation::ask_manchester:
+      append_half_bit(signal, one, out);
+      append_half_bit(signal, !one, out);
+      return;
+    case Modulation::ask_biphase:
+    case Modulation::ask_diphase: {
+      const bool middle_change = one == (m == Modulation::ask_biphase);
+      signal.high = !signal.high;  // every boundary
+      append_half_bit(signal, signal.high, out);
+      if (middle_change) signal.high = !signal.high;
+      append_half_bit(signal, signal.high, out);
+      return;
+    }
+    case Modulation::ask_nrz:
+      append_half_bit(signal, one, out);
+      append_half_bit(signal, one, out);
+      return;
+    case Modulation::fsk:
+      return;  // tones, not levels: not rendered here
   }
 }
 
+CodedFrame coded_frame(const Family& family, const FrameBits& bits) {
+  return {bits, family.modulation, family.gap_symbols > 0};
+}
+
+void append_frame(TagSignal& signal, const CodedFrame& frame, std::vector<uint8_t>& out) {
+  if (frame.terminator) {
+    for (int h = 7; h >= 0; --h) append_half_bit(signal, terminator_halves >> h & 1, out);
+    signal.high = true;
+  }
+  for (int32_t i = 0; i < frame.bits.count; ++i)
+    append_symbol(signal, frame.modulation, frame_symbol(frame.bits, i) != 0, out);
+}
+
+// An EM4100 frame as the program reads it: a 1 low then high, which is the complement
+// sent in real front ends' polarity.
+static CodedFrame program_frame(uint64_t bits) {
+  CodedFrame frame;
+  frame.bits = FrameBits{{~bits}, 64};
+  return frame;
+}
+
+void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out) {
+  const CodedFrame frame = program_frame(bits);
+  for (int f = 0; f < frames; ++f) append_frame(signal, frame, out);
+}
+
 void append_bits(TagSignal& signal, const std::vector<uint8_t>& bits, std::vector<uint8_t>& out) {
-  for (const uint8_t bit : bits) append_bit(signal, bit != 0, out);
+  for (const uint8_t bit : bits) append_symbol(signal, Modulation::ask_manchester, bit == 0, out);
 }
 
 void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& out) {
@@ -66,21 +108,26 @@ void append_silence(TagSignal& signal, int64_t samples, std::vector<uint8_t>& ou
   signal.time = static_cast<double>(signal.written);
 }
 
-bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink) {
+bool render_frames(TagSignal& signal, const CodedFrame& frame, int64_t samples,
+                   const SignalSink& sink) {
   signal.time = static_cast<double>(signal.written);
   const int64_t end = signal.written + samples;
-  std::vector<uint8_t> frame;
+  std::vector<uint8_t> piece;
   for (int64_t at = signal.written; at < end;) {
-    frame.clear();
-    append_frames(signal, bits, 1, frame);
-    const auto n = static_cast<int32_t>(std::min<int64_t>(end - at, std::ssize(frame)));
-    if (!sink(frame.data(), n)) return false;
+    piece.clear();
+    append_frame(signal, frame, piece);
+    const auto n = static_cast<int32_t>(std::min<int64_t>(end - at, std::ssize(piece)));
+    if (!sink(piece.data(), n)) return false;
     at += n;
   }
   // The cut drops the rest of the last frame; what follows starts at the cut.
   signal.written = end;
   signal.time = static_cast<double>(end);
   return true;
+}
+
+bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink) {
+  return render_frames(signal, program_frame(bits), samples, sink);
 }
 
 int64_t seconds_to_samples(double seconds, int32_t rate) {
@@ -174,16 +221,21 @@ TagSignalOptions condition_options(const SignalCondition& c, bool invert, int cl
   return o;
 }
 
-std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
-                                         unsigned seed, int frames) {
+std::vector<uint8_t> condition_recording(const SignalCondition& c, const CodedFrame& frame,
+                                         bool invert, unsigned seed, int frames) {
   TagSignal signal{condition_options(c, invert)};
   signal.random.seed(seed);
   std::vector<uint8_t> out;
   append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
   signal.time = static_cast<double>(out.size());
-  append_frames(signal, tag_frame(id), frames, out);
+  for (int f = 0; f < frames; ++f) append_frame(signal, frame, out);
   append_silence(signal, static_cast<int64_t>(c.rate / 5), out);
   return out;
+}
+
+std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
+                                         unsigned seed, int frames) {
+  return condition_recording(c, program_frame(tag_frame(id)), invert, seed, frames);
 }
 
 }  // namespace tavrel

@@ -1,6 +1,7 @@
 #pragma once
-// Synthesized tag signals: the Manchester-coded 64-bit frames a reader front end puts
-// on the sound input, as 8-bit unsigned samples (128 = middle level).
+// Synthesized tag signals: the frames a reader front end puts on the sound input, as 8-bit
+// unsigned samples (128 = middle level). Any family's frame in any ASK code, and EM4100's
+// 64-bit frames as the program reads them.
 
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 
 #include "capture/wave_capture.hpp"
 #include "lf/families/em4100.hpp"
+#include "lf/family.hpp"
 
 namespace tavrel {
 
@@ -49,9 +51,28 @@ struct TagSignal {
   int64_t written = 0;        ///< samples emitted so far
   double highpass_in = 0.0;   ///< last level before the high-pass, fraction of full scale
   double highpass_out = 0.0;  ///< last level after it
+  bool high = false;          ///< level of the last half-symbol, for the codes that change
+                              ///< it at every symbol boundary
 };
 
-/// Appends `frames` repetitions of `bits` to `out`.
+/// A frame as its tag sends it over and over.
+struct CodedFrame {
+  FrameBits bits{};
+  Modulation modulation = Modulation::ask_manchester;  ///< an ASK code: fsk is not rendered here
+  bool terminator = false;  ///< a T5577 sequence terminator (4 symbols) before each repetition
+};
+
+/// `bits`, a frame of `family`, coded as its tags send it.
+CodedFrame coded_frame(const Family& family, const FrameBits& bits);
+
+/// Appends one repetition of `frame`, its terminator first, at the signal's symbol length
+/// (`bit_samples`), in the polarity of real front ends' captures: a Manchester 1 is high
+/// then low, an NRZ 1 high; the terminator's eight half-symbols are high, low, high, high,
+/// high, low, high, high.
+void append_frame(TagSignal& signal, const CodedFrame& frame, std::vector<uint8_t>& out);
+
+/// Appends `frames` repetitions of the EM4100 frame `bits` to `out`, a 1 low then high as
+/// the program's decoder reads it (real front ends need its "Invert Signal").
 void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out);
 
 /// Appends the bits `bits` (each 0 or 1, first sent first) Manchester-coded as a frame's are:
@@ -69,6 +90,10 @@ using SignalSink = std::function<bool(const uint8_t* samples, int32_t n)>;
 /// `sink` one frame at a time, so memory stays that of one frame whatever the length.
 /// Returns false when the sink stopped it.
 bool render_tag(TagSignal& signal, uint64_t bits, int64_t samples, const SignalSink& sink);
+
+/// As render_tag, for any coded frame.
+bool render_frames(TagSignal& signal, const CodedFrame& frame, int64_t samples,
+                   const SignalSink& sink);
 
 /// The samples in `seconds` at `rate` samples per second, rounded to the nearest.
 int64_t seconds_to_samples(double seconds, int32_t rate = sample_rate);
@@ -102,6 +127,11 @@ TagSignalOptions condition_options(const SignalCondition& c, bool invert, int cl
 /// another fifth of silence, at the condition's rate.
 std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
                                          unsigned seed, int frames);
+
+/// The same for any coded frame, at the condition's clock (RF/n), with the frame's own
+/// polarity (append_frame) unless `invert`.
+std::vector<uint8_t> condition_recording(const SignalCondition& c, const CodedFrame& frame,
+                                         bool invert, unsigned seed, int frames);
 
 /// Signals that carry no tag, for the false-read runs. Levels are fractions of full scale.
 enum class Interference {

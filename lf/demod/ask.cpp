@@ -79,11 +79,11 @@ static int32_t& first_lane(AskLoop& loop, Modulation modulation) {
 }
 
 int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field) {
-  if (modulation == Modulation::fsk || d.lane_count + 2 > ask_max_lanes) return -1;
+  if (modulation == Modulation::fsk) return -1;
   AskLoop* loop = loop_for(d, rf, field);
   if (!loop) return -1;
   int32_t& first = first_lane(*loop, modulation);
-  if (first >= 0) return first;
+  if (first >= 0 || d.lane_count + 2 > ask_max_lanes) return first;
   first = d.lane_count;
   for (int p = 0; p < 2; ++p) {
     d.lanes[d.lane_count] = {modulation, rf, field};
@@ -100,7 +100,7 @@ static void take_half(AskDemod& d, AskLoop& loop, double step, double y, double 
   const int64_t at = d.base + static_cast<int64_t>(end + 0.5);  // end >= 0
   if (loop.manchester >= 0) manchester_take(d, loop, k, step, at);
   if (loop.biphase[0] >= 0 || loop.biphase[1] >= 0) biphase_take(d, loop, k, step, at);
-  if (loop.nrz >= 0) nrz_take(d, loop, k, y, at);
+  if (loop.nrz >= 0) nrz_take(d, loop, k, step, at);
 }
 
 // The middle and swing over the history `loop` holds: a mid-symbol step is twice the peak,

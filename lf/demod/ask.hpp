@@ -17,7 +17,7 @@ namespace tavrel {
 constexpr int32_t ask_max_loops = 6;   ///< data rates demodulated at once
 constexpr int32_t ask_history = 256;   ///< half-symbols kept per loop: two 64-symbol frames
 constexpr int32_t ask_buffer = 16384;  ///< samples of running sums kept
-constexpr int32_t ask_max_lanes = 12;  ///< two per line code and loop, as many as the families need
+constexpr int32_t ask_max_lanes = 24;  ///< two per line code and loop, all the families need
 
 /// A Manchester lane's state: one of the two ways of pairing half-symbols into bits.
 struct ManchesterLane {
@@ -31,8 +31,8 @@ struct BiphaseLane {
 
 /// An NRZ lane's state.
 struct NrzLane {
-  float high;  ///< running mean sum of its high symbols
-  float low;   ///< the same of its low ones
+  bool high;     ///< the level of its last symbol
+  float change;  ///< running mean size of its edges, as a step
 };
 
 /// Timing recovery and half-symbol decisions at one data rate.
@@ -55,7 +55,8 @@ struct AskLoop {
   ManchesterLane pairings[2];
   int32_t biphase[2];  ///< first of its two lanes of biphase, [1] differential, or -1
   BiphaseLane biphase_pairings[2];
-  int32_t nrz;  ///< first of its two NRZ lanes, or -1
+  int64_t biphase_last_end;  ///< stream sample just after the half-symbol before the newest
+  int32_t nrz;               ///< first of its two NRZ lanes, or -1
   NrzLane nrz_pairings[2];
 };
 

@@ -6,25 +6,40 @@ namespace tavrel {
 
 constexpr float change_gain = 1.0f / 8;  ///< share of a boundary's step in the running size
 
+// A symbol is decided one half-symbol late, from three steps: the change at its boundary
+// (always there; its sign says which way the level went), the step in its middle, and the
+// change at the next boundary. With a change in the middle the three alternate in sign;
+// without one the middle is still and the next boundary goes back the other way. So
+//   T = sign(first boundary) x (2 x next boundary - middle)
+// is 3 changes for a middle change and -2 for none, whatever the level and polarity: a
+// decision over the whole symbol and its neighbour, not a guess whether one step is big.
 void biphase_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end) {
-  const int32_t pairing = static_cast<int32_t>(k & 1);
+  if (k < 2) {
+    loop.biphase_last_end = end;
+    return;
+  }
+  const auto at = [&loop](int64_t j) { return loop.steps[j & (ask_history - 1)]; };
+  const double boundary = at(k - 2);
+  const double middle = at(k - 1);
+  const double next = step;
+  const int32_t pairing = static_cast<int32_t>((k - 1) & 1);
   BiphaseLane& lane = loop.biphase_pairings[pairing];
-  // The boundary before this symbol is the step into its first half; a change there is what
-  // a change looks like, and the middle is judged against half of it.
-  const double boundary = k > 0 ? std::fabs(loop.steps[(k - 1) & (ask_history - 1)]) : 0.0;
-  lane.change += (static_cast<float>(boundary) - lane.change) * change_gain;
-  const double middle = std::fabs(step);
-  const bool changed = middle > 0.5 * lane.change;
-  // Both decisions measure their distance from the half-way point twice, so that a clear
-  // symbol's margin is the size of a change, as on the other lanes.
-  const auto margin = static_cast<float>(2 * std::fabs(middle - 0.5 * lane.change));
+  lane.change += (static_cast<float>(std::fabs(boundary)) - lane.change) * change_gain;
+  const double t = (boundary > 0 ? 1 : -1) * (2 * next - middle);
+  const double half_way = 0.5 * lane.change;
+  const bool changed = t > half_way;
+  // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
+  // margin is then the size of a change, as on the other lanes.
+  const auto margin = static_cast<float>(std::fabs(t - half_way) / 2.5);
   for (int c = 0; c < 2; ++c) {
     const int32_t first = loop.biphase[c];
     if (first < 0) continue;
     const auto value = static_cast<uint8_t>(c == 0 ? changed : !changed);  // [1]: differential
-    const Symbol symbol{value, 0, margin, static_cast<float>(boundary), end};
+    const Symbol symbol{value, 0, margin, static_cast<float>(std::fabs(boundary)),
+                        loop.biphase_last_end};
     d.sink.take(d.sink.context, first + pairing, symbol);
   }
+  loop.biphase_last_end = end;
 }
 
 }  // namespace tavrel

@@ -12,7 +12,8 @@
 namespace tavrel {
 
 /// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
-/// symbol it completes to the sink on the lanes of each biphase code the loop carries.
+/// symbol that ends a half-symbol before it to the sink, on the lanes of each biphase code
+/// the loop carries.
 void biphase_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
 
 }  // namespace tavrel

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "decode/half_bit_ring.hpp"
+#include "lf/families/overlaps.hpp"
 #include "lf/family_table.hpp"
 
 namespace tavrel {
@@ -27,8 +28,9 @@ uint64_t tag_frame(uint64_t id40) {
 
 // The program's verdicts that a frame of decided bits can get (no Manchester pair is
 // ever equal here), in the order its test runs them.
-static const char* const reasons[] = {"passed", "header", "row parity", "column parity",
-                                      "stop bit"};
+static const char* const reasons[] = {"passed",        "header",   "row parity",
+                                      "column parity", "stop bit", "another family's repetition"};
+constexpr Verdict shared = 5;
 
 static Verdict verdict_of(FrameCheck check) {
   switch (check) {
@@ -54,17 +56,29 @@ static uint64_t spread(uint64_t x) {
   return (x | x << 1) & 0x5555'5555'5555'5555;
 }
 
-static Verdict decode(const FrameBits& f, Fields& fields) {
-  const uint64_t bits = f.words[0];
-  // The ring's two words of half-bits: a 1 bit is the pair (0, 1).
+// The program's test of a frame of decided bits, on the two words of half-bits its ring
+// would hold: a 1 bit is the pair (0, 1).
+static FrameCheck program_check(uint64_t bits, Frame& frame) {
   HalfBitRing ring{};
   ring.older = spread(~bits >> 32 & 0xFFFF'FFFF) << 1 | spread(bits >> 32);
   ring.newer = spread(~bits & 0xFFFF'FFFF) << 1 | spread(bits & 0xFFFF'FFFF);
   ring.count = ring_size;
+  return check_frame(ring, true, frame);
+}
+
+bool em4100_frame_ok(const FrameBits& f) {
   Frame frame{};
-  const Verdict verdict = verdict_of(check_frame(ring, true, frame));
-  if (verdict == frame_passed) em4100_fields(bits, fields);
-  return verdict;
+  return f.count == 64 && program_check(f.words[0], frame) == FrameCheck::ok;
+}
+
+static Verdict decode(const FrameBits& f, Fields& fields) {
+  Frame frame{};
+  const Verdict verdict = verdict_of(program_check(f.words[0], frame));
+  if (verdict != frame_passed) return verdict;
+  // A repetition another family sends as well is read by neither.
+  if (em4100_repetition_shared(f)) return shared;
+  em4100_fields(f.words[0], fields);
+  return frame_passed;
 }
 
 void em4100_fields(uint64_t bits, Fields& fields) {
