@@ -114,23 +114,25 @@ static const char* const fields[] = {"id",    "id_high", "id_low",    "number",
                                      "dec32", "dec24",   "wiegand26", nullptr};
 
 const Family family_em4100 = {
-    "em4100",
-    "EM4100",
-    Modulation::ask_manchester,
-    {64, 32, 16},
-    64,
-    0,
-    2,  // nine header bits and 14 parity bits, but the all-zero ID has every parity bit 0
-    0x1FF,
-    9,
-    true,
-    false,
-    decode,
-    encode,
-    "ID (10 hex digits)",
-    reasons,
-    static_cast<int32_t>(std::size(reasons)),
-    fields,
+    .name = "em4100",
+    .title = "EM4100",
+    .modulation = Modulation::ask_manchester,
+    .rates = {64, 32, 16},
+    .frame_symbols = 64,
+    .gap_symbols = 0,
+    // Nine header bits and 14 parity bits, but the all-zero ID has every parity bit 0.
+    .sure_frames = 2,
+    .sync = 0x1FF,
+    .sync_symbols = 9,
+    .either_polarity = true,
+    .animal_field = false,
+    .decode = decode,
+    .encode = encode,
+    .encode_form = "ID (10 hex digits)",
+    .example = "8400043916",
+    .reasons = reasons,
+    .reason_count = static_cast<int32_t>(std::size(reasons)),
+    .fields = fields,
 };
 
 }  // namespace tavrel

@@ -165,6 +165,7 @@ extern const Family family_fdxb = {
     .decode = decode,
     .encode = encode,
     .encode_form = "999-000000112233, 985121004515220, or COUNTRY:NATIONAL[:animal][:ext=HEX]",
+    .example = "999:112233:animal",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -137,6 +137,7 @@ extern const Family family_gallagher = {
     .decode = decode,
     .encode = encode,
     .encode_form = "REGION LETTER and FACILITY:CARD:ISSUE, e.g. B16640:201:1",
+    .example = "B16640:201:1",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -124,6 +124,7 @@ extern const Family family_gproxii = {
     .decode = decode,
     .encode = encode,
     .encode_form = "BITS:FC:CN[:KEY] (26 or 36 bits), e.g. 26:123:11223:0x66",
+    .example = "26:123:11223:0x66",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -93,6 +93,7 @@ extern const Family family_jablotron = {
     .decode = decode,
     .encode = encode,
     .encode_form = "CARD (up to 10 digits, below 8000000000)",
+    .example = "112233",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -151,6 +151,7 @@ extern const Family family_nedap = {
     .decode = decode,
     .encode = encode,
     .encode_form = "CARD:SUBTYPE:CUSTOMER, e.g. 12345:1:291",
+    .example = "12345:1:291",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

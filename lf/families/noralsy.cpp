@@ -87,6 +87,7 @@ extern const Family family_noralsy = {
     .decode = decode,
     .encode = encode,
     .encode_form = "CARD:YEAR, e.g. 112233:2000",
+    .example = "112233:2000",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

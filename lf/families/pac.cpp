@@ -115,6 +115,7 @@ extern const Family family_pac = {
     .decode = decode,
     .encode = encode,
     .encode_form = "ID (8 hex digits, e.g. CD4F5552)",
+    .example = "CD4F5552",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

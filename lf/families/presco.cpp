@@ -85,6 +85,7 @@ extern const Family family_presco = {
     .decode = decode,
     .encode = encode,
     .encode_form = "the keypad number printed on the card, e.g. 123456789",
+    .example = "123456789",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -105,6 +105,7 @@ extern const Family family_securakey = {
     .decode = decode,
     .encode = encode,
     .encode_form = "BITS:FC:CN (26 or 32 bits, FC as readers print it), e.g. 26:0x35:64169",
+    .example = "26:0x35:64169",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

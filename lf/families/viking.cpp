@@ -84,6 +84,7 @@ extern const Family family_viking = {
     .decode = decode,
     .encode = encode,
     .encode_form = "ID (8 hex digits, e.g. 0001A337)",
+    .example = "0001A337",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

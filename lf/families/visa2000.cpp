@@ -81,6 +81,7 @@ extern const Family family_visa2000 = {
     .decode = decode,
     .encode = encode,
     .encode_form = "CARD (decimal, e.g. 480518)",
+    .example = "480518",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,20 +14,23 @@
 namespace tavrel {
 namespace {
 
-// Tags of each family, in its own form (or RAW): a worked example of the fact sheet where
-// it has one.
+// Tags of each family in its own form (or RAW): the example of its row, and those below.
 struct Example {
   const char* family;
   const char* tag;
 };
-constexpr Example examples[] = {
-    {"em4100", "8400043916"},  // its first data bit 1: a header of ten 1 bits
+constexpr Example extra_examples[] = {
     {"em4100", "0000000000"},  // every parity bit 0
-    {"fdxb", "999:112233:animal"}, {"fdxb", "1022:84146"},           {"jablotron", "112233"},
-    {"nedap", "12345:1:291"},      {"gproxii", "26:123:11223:0x66"}, {"viking", "0001A337"},
-    {"noralsy", "112233:2000"},    {"presco", "123456789"},          {"visa2000", "480518"},
-    {"gallagher", "B16640:201:1"}, {"securakey", "26:0x35:64169"},   {"pac", "CD4F5552"},
+    {"fdxb", "1022:84146"},    // a country code beyond 999
 };
+
+std::vector<Example> examples() {
+  std::vector<Example> out;
+  for (int32_t i = 0; i < family_count; ++i)
+    out.push_back({family_table[i]->name, family_table[i]->example});
+  out.insert(out.end(), std::begin(extra_examples), std::end(extra_examples));
+  return out;
+}
 
 // The front ends and sound cards a read must survive, at each family's own data rate.
 const SignalCondition conditions[] = {
@@ -52,7 +56,7 @@ void collect(void* context, const TagRead& read) {
 
 TEST(Families, EachReadsItsOwnTagsUnderEveryConditionAndNoOtherFamilyDoes) {
   static TolerantDecoder d;
-  for (const Example& e : examples) {
+  for (const Example& e : examples()) {
     const Family* family = family_named(e.family);
     ASSERT_NE(family, nullptr) << e.family;
     FrameBits frame{};
@@ -92,10 +96,8 @@ TEST(Families, EveryRowIsWholeAndItsExamplesPassItsChecks) {
     EXPECT_TRUE(f.sync_symbols >= 1 && f.sync_symbols <= 64 && f.sync_symbols <= f.frame_symbols);
     EXPECT_TRUE(f.reason_count >= 2 && f.reason_count <= max_reasons);
     EXPECT_STREQ(f.reasons[0], "passed");
-    int examined = 0;
-    for (const Example& e : examples) {
+    for (const Example& e : examples()) {
       if (std::strcmp(e.family, f.name) != 0) continue;
-      ++examined;
       FrameBits frame{};
       ASSERT_TRUE(f.encode ? f.encode(e.tag, frame) : frame_from_hex(e.tag, frame));
       EXPECT_EQ(frame.count, f.frame_symbols);
@@ -110,7 +112,6 @@ TEST(Families, EveryRowIsWholeAndItsExamplesPassItsChecks) {
         EXPECT_TRUE(listed) << fields.items[k].name;
       }
     }
-    EXPECT_GT(examined, 0) << "a family without an example in this test";
   }
 }
 
