@@ -102,6 +102,7 @@ struct Family {
   bool (*encode)(const char* text, FrameBits& frame);
   const char* encode_form;     ///< that form, for tavrel-gen's help, e.g. "FC:CN"
   const char* example;         ///< a tag in that form (or RAW), a worked example
+  const char* printed;         ///< what its `number` shows, for the help and the README
   const char* const* reasons;  ///< names of its verdicts, [0] = "passed"
   int32_t reason_count;
   const char* const* fields;  ///< the JSON fields its reads carry, null-terminated

@@ -130,6 +130,9 @@ const Family family_em4100 = {
     .encode = encode,
     .encode_form = "ID (10 hex digits)",
     .example = "8400043916",
+    .printed =
+        "id_high.id_low: the 16-bit numbers of data rows 2-5 and 6-9, as the window shows them (id "
+        "holds all ten hex digits)",
     .reasons = reasons,
     .reason_count = static_cast<int32_t>(std::size(reasons)),
     .fields = fields,

@@ -166,6 +166,10 @@ extern const Family family_fdxb = {
     .encode = encode,
     .encode_form = "999-000000112233, 985121004515220, or COUNTRY:NATIONAL[:animal][:ext=HEX]",
     .example = "999:112233:animal",
+    .printed =
+        "COUNTRY-NATIONAL: the ISO 11784 country (or maker) code, 3 digits, and the 12-digit "
+        "national ID; HomeAgain (985) chips as 15 digits and 1022 codes as 16, run together, as "
+        "readers show them",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

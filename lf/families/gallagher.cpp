@@ -138,6 +138,7 @@ extern const Family family_gallagher = {
     .encode = encode,
     .encode_form = "REGION LETTER and FACILITY:CARD:ISSUE, e.g. B16640:201:1",
     .example = "B16640:201:1",
+    .printed = "REGION-letter and facility, card and issue level: B16640 card 201 issue 1",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

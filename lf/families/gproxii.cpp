@@ -125,6 +125,7 @@ extern const Family family_gproxii = {
     .encode = encode,
     .encode_form = "BITS:FC:CN[:KEY] (26 or 36 bits), e.g. 26:123:11223:0x66",
     .example = "26:123:11223:0x66",
+    .printed = "BITS-bit FC F CN C: the Wiegand length, facility code and card number",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -94,6 +94,7 @@ extern const Family family_jablotron = {
     .encode = encode,
     .encode_form = "CARD (up to 10 digits, below 8000000000)",
     .example = "112233",
+    .printed = "the card number, in decimal",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -152,6 +152,7 @@ extern const Family family_nedap = {
     .encode = encode,
     .encode_form = "CARD:SUBTYPE:CUSTOMER, e.g. 12345:1:291",
     .example = "12345:1:291",
+    .printed = "the card number, 5 digits",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

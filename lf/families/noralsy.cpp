@@ -88,6 +88,7 @@ extern const Family family_noralsy = {
     .encode = encode,
     .encode_form = "CARD:YEAR, e.g. 112233:2000",
     .example = "112233:2000",
+    .printed = "the card number, up to 7 digits (year holds the card's year)",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

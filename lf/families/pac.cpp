@@ -116,6 +116,7 @@ extern const Family family_pac = {
     .encode = encode,
     .encode_form = "ID (8 hex digits, e.g. CD4F5552)",
     .example = "CD4F5552",
+    .printed = "the card ID, 8 characters (hex digits)",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -86,6 +86,7 @@ extern const Family family_presco = {
     .encode = encode,
     .encode_form = "the keypad number printed on the card, e.g. 123456789",
     .example = "123456789",
+    .printed = "the keypad number printed on the card (digits, * and #)",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -106,6 +106,9 @@ extern const Family family_securakey = {
     .encode = encode,
     .encode_form = "BITS:FC:CN (26 or 32 bits, FC as readers print it), e.g. 26:0x35:64169",
     .example = "26:0x35:64169",
+    .printed =
+        "BITS-bit FC 0xF Card C: the Wiegand length, facility code (in hex, as readers show it) "
+        "and card number",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

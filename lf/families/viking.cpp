@@ -85,6 +85,7 @@ extern const Family family_viking = {
     .encode = encode,
     .encode_form = "ID (8 hex digits, e.g. 0001A337)",
     .example = "0001A337",
+    .printed = "the card ID, 8 hex digits (Transit 999 cards print these digits as their number)",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,

@@ -82,6 +82,7 @@ extern const Family family_visa2000 = {
     .encode = encode,
     .encode_form = "CARD (decimal, e.g. 480518)",
     .example = "480518",
+    .printed = "the card number, in decimal",
     .reasons = reasons,
     .reason_count = reason_end,
     .fields = fields,
