@@ -53,6 +53,10 @@ struct TagSignal {
   double highpass_out = 0.0;  ///< last level after it
 };
 
+/// One sample of `level` (fraction of full scale, before coupling) after the signal's
+/// coupling, offset, drift and noise, at stream position `signal.written`.
+uint8_t degraded_sample(TagSignal& signal, double level);
+
 /// Appends `frames` repetitions of `bits` to `out`.
 void append_frames(TagSignal& signal, uint64_t bits, int frames, std::vector<uint8_t>& out);
 
