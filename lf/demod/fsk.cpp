@@ -1,0 +1,296 @@
+// The FSK demodulator. Per sample there is one pass, shared by both lanes: the sample
+// minus the one before it (which removes any offset, drift and coupling droop, and scales
+// each tone by a known gain) is multiplied by the cosine and sine of both tones and
+// summed. Everything else works on sums over windows, per symbol:
+//
+//   A(tone, window) = |sum over the window of u(n) e^(-j w n)| x 2 / (N |H(w)|)
+//
+// is the tone's amplitude in 8-bit steps (H: the difference's gain at the tone, N: the
+// window's length), and the symbol is a 1 when the low tone is the stronger over the
+// symbol's whole length; their difference is the decision's margin.
+//
+// Timing. A tag's clock is the reader's field, so its symbols are as much too short as its
+// tones are too high: the symbol period follows from the tones' frequency, measured as
+// the turn of each tone's phase from a symbol's first half to its second (averaged over
+// symbols, weighted by power). The phase follows Gardner's detector at tone changes: the
+// window that straddles the boundary between two different symbols holds both tones
+// equally when the boundary is where it is assumed, and the excess of one tells how far
+// off it is.
+
+#include "lf/demod/fsk.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <numbers>
+#include <numeric>
+
+namespace tavrel {
+
+constexpr double field_hz = 125000;       ///< the reader's field, nominally
+constexpr double low_tone_hz = 12500;     ///< fc/10: a 1
+constexpr double high_tone_hz = 15625;    ///< fc/8: a 0
+constexpr double reference_scale = 8192;  ///< references are this times cos and sin
+constexpr int32_t piece_samples = 1024;   ///< summed before the lanes decide
+constexpr double phase_gain = 0.3;        ///< share of the timing error corrected at once
+constexpr double drift_share = 1.0 / 16;  ///< weight of the newest symbol in the tone turn
+constexpr double drift_range = 0.06;      ///< largest departure of the field from 125 kHz
+constexpr double power_share = 1.0 / 32;  ///< weight of the newest symbol in the powers
+constexpr double middle_seconds = 0.05;   ///< the running mean's memory
+
+static_assert((fsk_ring & (fsk_ring - 1)) == 0, "the ring is a power of two");
+
+// The sample period that holds whole cycles of both tones at `rate`, or 0 when there is
+// none within the table.
+static int32_t common_period(double rate) {
+  if (rate != std::floor(rate)) return 0;
+  const auto r = static_cast<int64_t>(rate);
+  const int64_t low = r / std::gcd(r, static_cast<int64_t>(low_tone_hz));
+  const int64_t high = r / std::gcd(r, static_cast<int64_t>(high_tone_hz));
+  const int64_t both = std::lcm(low, high);
+  return both <= fsk_table ? static_cast<int32_t>(both) : 0;
+}
+
+// The difference's gain at `hz`.
+static double difference_gain(double hz, double rate) {
+  return 2 * std::sin(std::numbers::pi * hz / rate);
+}
+
+// A position between two samples: the sums before the sample it falls in, and the share of
+// that sample's terms up to the position.
+struct SumPoint {
+  FskSums base;
+  double part[4];
+};
+
+// The four correlations over a window.
+struct Correlation {
+  std::complex<double> low, high;
+};
+
+static SumPoint sum_point(const FskDemod& d, double t) {
+  const auto i = static_cast<int64_t>(std::floor(t));
+  const double f = t - static_cast<double>(i);
+  const FskSums& a = d.sums[i & (fsk_ring - 1)];
+  const FskSums& b = d.sums[(i + 1) & (fsk_ring - 1)];
+  const auto term = [](uint32_t from, uint32_t to) {
+    return static_cast<double>(static_cast<int32_t>(to - from));
+  };
+  return {a,
+          {f * term(a.low_cos, b.low_cos), f * term(a.low_sin, b.low_sin),
+           f * term(a.high_cos, b.high_cos), f * term(a.high_sin, b.high_sin)}};
+}
+
+static Correlation correlation(const SumPoint& from, const SumPoint& to) {
+  const auto sum = [](uint32_t a, uint32_t b, double pa, double pb) {
+    return static_cast<double>(static_cast<int32_t>(b - a)) + pb - pa;
+  };
+  return {{sum(from.base.low_cos, to.base.low_cos, from.part[0], to.part[0]),
+           sum(from.base.low_sin, to.base.low_sin, from.part[1], to.part[1])},
+          {sum(from.base.high_cos, to.base.high_cos, from.part[2], to.part[2]),
+           sum(from.base.high_sin, to.base.high_sin, from.part[3], to.part[3])}};
+}
+
+// The share of one tone's amplitude that the other's reference picks up over a window of
+// `n` samples, as a root mean square over starting phases and both tones.
+static double tone_leak(const FskDemod& d, double n) {
+  const double wl = 2 * std::numbers::pi * d.low_hz / d.rate;
+  const double wh = 2 * std::numbers::pi * d.high_hz / d.rate;
+  const auto length = static_cast<int32_t>(std::lround(n));
+  double total = 0;
+  int count = 0;
+  for (int k = 0; k < 8; ++k) {
+    const double phase = k * std::numbers::pi / 4;
+    for (const bool low : {true, false}) {
+      const double w = low ? wl : wh;
+      std::complex<double> own = 0, other = 0;
+      for (int32_t i = 0; i < length; ++i) {
+        const double u = std::cos(w * i + phase) - std::cos(w * (i - 1) + phase);
+        own += u * std::polar(1.0, -(low ? wl : wh) * i);
+        other += u * std::polar(1.0, -(low ? wh : wl) * i);
+      }
+      const double own_gain = difference_gain(low ? d.low_hz : d.high_hz, d.rate);
+      const double other_gain = difference_gain(low ? d.high_hz : d.low_hz, d.rate);
+      const double share = (std::abs(other) / other_gain) / (std::abs(own) / own_gain);
+      total += share * share;
+      ++count;
+    }
+  }
+  return std::sqrt(total / count);
+}
+
+bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
+  d.rate = rate;
+  d.sink = sink;
+  d.lane_count = 0;
+  d.taken = 0;
+  d.previous = 128;
+  d.middle = 0;
+  d.table_at = 0;
+  if (!(rate >= fsk_lowest_rate && rate <= fsk_highest_rate)) return false;
+
+  // With no period common to both tones within the table, each tone is moved to the
+  // nearest whole number of cycles in the table's length: a few hertz at most.
+  const int32_t common = common_period(rate);
+  d.table_size = common > 0 ? common : fsk_table;
+  const double size = d.table_size;
+  const double low_cycles = std::round(low_tone_hz * size / rate);
+  const double high_cycles = std::round(high_tone_hz * size / rate);
+  d.low_hz = low_cycles * rate / size;
+  d.high_hz = high_cycles * rate / size;
+  for (int32_t i = 0; i < d.table_size; ++i) {
+    const double low = 2 * std::numbers::pi * low_cycles * i / size;
+    const double high = 2 * std::numbers::pi * high_cycles * i / size;
+    const auto scaled = [](double v) {
+      return static_cast<int16_t>(std::lround(v * reference_scale));
+    };
+    // e^(-j w n): the sine with a minus, so that a correlation's angle is the tone's phase.
+    d.table[i] = {scaled(std::cos(low)), scaled(-std::sin(low)), scaled(std::cos(high)),
+                  scaled(-std::sin(high))};
+  }
+  d.low_scale = 2 / (reference_scale * difference_gain(d.low_hz, rate));
+  d.high_scale = 2 / (reference_scale * difference_gain(d.high_hz, rate));
+  d.sums[0] = FskSums{};
+
+  for (const int32_t divider : fsk_rates) {
+    FskLane& lane = d.lanes[d.lane_count++];
+    std::memset(&lane, 0, sizeof lane);
+    lane.rate = divider;
+    lane.nominal = rate * divider / field_hz;
+    lane.period = lane.nominal;
+    // The first decision's straddling window starts at the stream's start.
+    lane.next = 1.5 * lane.nominal;
+    lane.leak = tone_leak(d, lane.nominal);
+  }
+  return true;
+}
+
+LaneInfo fsk_lane(const FskDemod& d, int32_t lane) {
+  return {Modulation::fsk, d.lanes[lane].rate};
+}
+
+// Sums `n` samples into the ring.
+static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
+  FskSums acc = d.sums[d.taken & (fsk_ring - 1)];
+  int32_t previous = d.previous;
+  int32_t at = d.table_at;
+  int64_t total = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t x = samples[i];
+    const int32_t u = x - previous;
+    previous = x;
+    total += x;
+    const FskReference& r = d.table[at];
+    if (++at == d.table_size) at = 0;
+    acc.low_cos += static_cast<uint32_t>(u * r.low_cos);
+    acc.low_sin += static_cast<uint32_t>(u * r.low_sin);
+    acc.high_cos += static_cast<uint32_t>(u * r.high_cos);
+    acc.high_sin += static_cast<uint32_t>(u * r.high_sin);
+    d.sums[(d.taken + 1 + i) & (fsk_ring - 1)] = acc;
+  }
+  d.previous = previous;
+  d.table_at = at;
+  const double mean = static_cast<double>(total) / n - 128;
+  const double share = std::min(1.0, n / (middle_seconds * d.rate));
+  d.middle = d.taken == 0 ? mean : d.middle + share * (mean - d.middle);
+  d.taken += n;
+}
+
+// The tones' frequency error, from the running turns.
+static double field_error(const FskDemod& d, const FskLane& lane) {
+  const std::complex<double> low_turn(lane.low_turn[0], lane.low_turn[1]);
+  const std::complex<double> high_turn(lane.high_turn[0], lane.high_turn[1]);
+  const double low_weight = std::abs(low_turn);
+  const double high_weight = std::abs(high_turn);
+  if (low_weight + high_weight <= 0) return 0;
+  // A turn over half a symbol of a tone `df` off its reference: 2 pi df (T/2) / rate.
+  const double per_hz = std::numbers::pi * lane.period / d.rate;
+  const double low = (d.low_hz + std::arg(low_turn) / per_hz) / low_tone_hz - 1;
+  const double high = (d.high_hz + std::arg(high_turn) / per_hz) / high_tone_hz - 1;
+  const double error = (low * low_weight + high * high_weight) / (low_weight + high_weight);
+  return std::clamp(error, -drift_range, drift_range);
+}
+
+// Moves the running mean `turn` (real, imaginary) towards `newest`.
+static void update_turn(double* turn, std::complex<double> newest) {
+  turn[0] += drift_share * (newest.real() - turn[0]);
+  turn[1] += drift_share * (newest.imag() - turn[1]);
+}
+
+// Decides the symbol that ends at lane.next.
+static void decide(FskDemod& d, int32_t index) {
+  FskLane& lane = d.lanes[index];
+  const double t = lane.period;
+  const SumPoint p0 = sum_point(d, lane.next - 1.5 * t);
+  const SumPoint p1 = sum_point(d, lane.next - t);
+  const SumPoint p2 = sum_point(d, lane.next - 0.5 * t);
+  const SumPoint p3 = sum_point(d, lane.next);
+  const Correlation first = correlation(p1, p2);
+  const Correlation second = correlation(p2, p3);
+  const Correlation straddle = correlation(p0, p2);
+  const double low_scale = d.low_scale / t;
+  const double high_scale = d.high_scale / t;
+  const double low = std::abs(first.low + second.low) * low_scale;
+  const double high = std::abs(first.high + second.high) * high_scale;
+  const double y = low - high;
+  const double y_straddle =
+      std::abs(straddle.low) * low_scale - std::abs(straddle.high) * high_scale;
+
+  // The turns, as complex running means so that noise averages away: of the tone that won
+  // this symbol and the one before, so that neither the other tone's leak into its
+  // reference nor a change of tone within the window turns it.
+  if (lane.count > 0 && (y > 0) == (lane.last > 0)) {
+    if (y > 0) {
+      update_turn(lane.low_turn, second.low * std::conj(first.low) * (low_scale * low_scale));
+    } else {
+      update_turn(lane.high_turn,
+                  second.high * std::conj(first.high) * (high_scale * high_scale));
+    }
+  }
+
+  const double win = std::max(low, high);
+  const double lose = std::min(low, high);
+  lane.win_power += power_share * (win * win - lane.win_power);
+  lane.lose_power += power_share * (lose * lose - lane.lose_power);
+
+  const Symbol symbol{static_cast<uint8_t>(y > 0), 0, static_cast<float>(std::fabs(y)),
+                      std::llround(lane.next)};
+  d.sink.take(d.sink.context, index, symbol);
+
+  double delta = 0;
+  if (lane.count > 0 && (y > 0) != (lane.last > 0)) {
+    const double size = std::fabs(y) + std::fabs(lane.last);
+    if (size > 0) delta = std::clamp((y > 0 ? y_straddle : -y_straddle) / size, -0.5, 0.5);
+  }
+  lane.last = y;
+  ++lane.count;
+  lane.next += t * (1 - phase_gain * delta);
+  lane.period = lane.nominal / (1 + field_error(d, lane));
+}
+
+void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
+  if (d.lane_count == 0 || n <= 0) return;
+  if (d.taken == 0) d.previous = samples[0];
+  while (n > 0) {
+    const int32_t piece = std::min(n, piece_samples);
+    accumulate(d, samples, piece);
+    for (int32_t i = 0; i < d.lane_count; ++i) {
+      while (static_cast<int64_t>(std::floor(d.lanes[i].next)) + 1 <= d.taken) decide(d, i);
+    }
+    samples += piece;
+    n -= piece;
+  }
+}
+
+SignalMeasure fsk_measure(const FskDemod& d, int32_t index) {
+  const FskLane& lane = d.lanes[index];
+  const double leak2 = lane.leak * lane.leak;
+  const double signal = std::max(0.0, (lane.win_power - lane.lose_power) / (1 - leak2));
+  // The weaker tone holds the other's leak and the noise near it, 4 sigma^2 / N.
+  const double noise = std::max(lane.lose_power - leak2 * signal, 1e-9);
+  const double snr = 2 * signal / (noise * lane.period);
+  return {std::sqrt(signal), d.middle, 10 * std::log10(std::max(snr, 1e-9)), lane.period};
+}
+
+}  // namespace tavrel
