@@ -19,6 +19,8 @@
 
 #include "lf/demod/fsk.hpp"
 
+#include "lf/demod/fsk_sums.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -35,6 +37,7 @@ constexpr double reference_scale = 8192;  ///< references are this times cos and
 constexpr int32_t piece_samples = 1024;   ///< summed before the lanes decide
 constexpr double phase_gain = 0.3;        ///< share of the timing error corrected at once
 constexpr double drift_share = 1.0 / 16;  ///< weight of the newest symbol in the tone turn
+constexpr int64_t period_every = 16;      ///< symbols between updates of the period
 constexpr double drift_range = 0.06;      ///< largest departure of the field from 125 kHz
 constexpr double power_share = 1.0 / 32;  ///< weight of the newest symbol in the powers
 constexpr double middle_seconds = 0.05;   ///< the running mean's memory
@@ -60,36 +63,45 @@ static double difference_gain(double hz, double rate) {
 // A position between two samples: the sums before the sample it falls in, and the share of
 // that sample's terms up to the position.
 struct SumPoint {
-  FskSums base;
-  double part[4];
+  uint32_t base[4];
+  float part[4];
 };
 
-// The four correlations over a window.
-struct Correlation {
-  std::complex<double> low, high;
+// The four correlations over a window, in the order of FskSums.
+struct Window {
+  float v[4];
 };
 
-static SumPoint sum_point(const FskDemod& d, double t) {
-  const auto i = static_cast<int64_t>(std::floor(t));
-  const double f = t - static_cast<double>(i);
-  const FskSums& a = d.sums[i & (fsk_ring - 1)];
-  const FskSums& b = d.sums[(i + 1) & (fsk_ring - 1)];
-  const auto term = [](uint32_t from, uint32_t to) {
-    return static_cast<double>(static_cast<int32_t>(to - from));
-  };
-  return {a,
-          {f * term(a.low_cos, b.low_cos), f * term(a.low_sin, b.low_sin),
-           f * term(a.high_cos, b.high_cos), f * term(a.high_sin, b.high_sin)}};
+static float low_magnitude(const Window& w) {
+  return std::sqrt(w.v[0] * w.v[0] + w.v[1] * w.v[1]);
 }
 
-static Correlation correlation(const SumPoint& from, const SumPoint& to) {
-  const auto sum = [](uint32_t a, uint32_t b, double pa, double pb) {
-    return static_cast<double>(static_cast<int32_t>(b - a)) + pb - pa;
-  };
-  return {{sum(from.base.low_cos, to.base.low_cos, from.part[0], to.part[0]),
-           sum(from.base.low_sin, to.base.low_sin, from.part[1], to.part[1])},
-          {sum(from.base.high_cos, to.base.high_cos, from.part[2], to.part[2]),
-           sum(from.base.high_sin, to.base.high_sin, from.part[3], to.part[3])}};
+static float high_magnitude(const Window& w) {
+  return std::sqrt(w.v[2] * w.v[2] + w.v[3] * w.v[3]);
+}
+
+// At `t` >= 0.
+static SumPoint sum_point(const FskDemod& d, double t) {
+  const auto i = static_cast<int64_t>(t);
+  const auto f = static_cast<float>(t - static_cast<double>(i));
+  const uint32_t* a = d.sums[i & (fsk_ring - 1)].v;
+  const uint32_t* b = d.sums[(i + 1) & (fsk_ring - 1)].v;
+  SumPoint p;
+  for (int k = 0; k < 4; ++k) {
+    p.base[k] = a[k];
+    p.part[k] = f * static_cast<float>(static_cast<int32_t>(b[k] - a[k]));
+  }
+  return p;
+}
+
+// The window's sums are exact integers up to its ends' shares of a sample.
+static Window window(const SumPoint& from, const SumPoint& to) {
+  Window w;
+  for (int k = 0; k < 4; ++k) {
+    w.v[k] = static_cast<float>(static_cast<int32_t>(to.base[k] - from.base[k])) +
+             (to.part[k] - from.part[k]);
+  }
+  return w;
 }
 
 // The share of one tone's amplitude that the other's reference picks up over a window of
@@ -120,6 +132,12 @@ static double tone_leak(const FskDemod& d, double n) {
   return std::sqrt(total / count);
 }
 
+static void set_period(FskDemod& d, FskLane& lane, double period) {
+  lane.period = period;
+  lane.low_scale = static_cast<float>(d.low_scale / period);
+  lane.high_scale = static_cast<float>(d.high_scale / period);
+}
+
 bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
   d.rate = rate;
   d.sink = sink;
@@ -146,8 +164,8 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
       return static_cast<int16_t>(std::lround(v * reference_scale));
     };
     // e^(-j w n): the sine with a minus, so that a correlation's angle is the tone's phase.
-    d.table[i] = {scaled(std::cos(low)), scaled(-std::sin(low)), scaled(std::cos(high)),
-                  scaled(-std::sin(high))};
+    d.table[i] = {{scaled(std::cos(low)), scaled(-std::sin(low)), scaled(std::cos(high)),
+                   scaled(-std::sin(high))}};
   }
   d.low_scale = 2 / (reference_scale * difference_gain(d.low_hz, rate));
   d.high_scale = 2 / (reference_scale * difference_gain(d.high_hz, rate));
@@ -158,9 +176,9 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
     std::memset(&lane, 0, sizeof lane);
     lane.rate = divider;
     lane.nominal = rate * divider / field_hz;
-    lane.period = lane.nominal;
-    // The first decision's straddling window starts at the stream's start.
-    lane.next = 1.5 * lane.nominal;
+    set_period(d, lane, lane.nominal);
+    // Far enough in that no window reaches before the stream, whatever the period.
+    lane.next = 2 * lane.nominal;
     lane.leak = tone_leak(d, lane.nominal);
   }
   return true;
@@ -170,8 +188,7 @@ LaneInfo fsk_lane(const FskDemod& d, int32_t lane) {
   return {Modulation::fsk, d.lanes[lane].rate};
 }
 
-// Sums `n` samples into the ring.
-static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
+int64_t fsk_sum_plain(FskDemod& d, const uint8_t* samples, int32_t n) {
   FskSums acc = d.sums[d.taken & (fsk_ring - 1)];
   int32_t previous = d.previous;
   int32_t at = d.table_at;
@@ -183,14 +200,17 @@ static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
     total += x;
     const FskReference& r = d.table[at];
     if (++at == d.table_size) at = 0;
-    acc.low_cos += static_cast<uint32_t>(u * r.low_cos);
-    acc.low_sin += static_cast<uint32_t>(u * r.low_sin);
-    acc.high_cos += static_cast<uint32_t>(u * r.high_cos);
-    acc.high_sin += static_cast<uint32_t>(u * r.high_sin);
+    for (int k = 0; k < 4; ++k) acc.v[k] += static_cast<uint32_t>(u * r.v[k]);
     d.sums[(d.taken + 1 + i) & (fsk_ring - 1)] = acc;
   }
   d.previous = previous;
   d.table_at = at;
+  return total;
+}
+
+// Sums `n` samples into the ring and follows the middle level.
+static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
+  const int64_t total = fsk_sum(d, samples, n);
   const double mean = static_cast<double>(total) / n - 128;
   const double share = std::min(1.0, n / (middle_seconds * d.rate));
   d.middle = d.taken == 0 ? mean : d.middle + share * (mean - d.middle);
@@ -201,8 +221,8 @@ static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
 static double field_error(const FskDemod& d, const FskLane& lane) {
   const std::complex<double> low_turn(lane.low_turn[0], lane.low_turn[1]);
   const std::complex<double> high_turn(lane.high_turn[0], lane.high_turn[1]);
-  const double low_weight = std::abs(low_turn);
-  const double high_weight = std::abs(high_turn);
+  const double low_weight = std::sqrt(std::norm(low_turn));
+  const double high_weight = std::sqrt(std::norm(high_turn));
   if (low_weight + high_weight <= 0) return 0;
   // A turn over half a symbol of a tone `df` off its reference: 2 pi df (T/2) / rate.
   const double per_hz = std::numbers::pi * lane.period / d.rate;
@@ -212,61 +232,62 @@ static double field_error(const FskDemod& d, const FskLane& lane) {
   return std::clamp(error, -drift_range, drift_range);
 }
 
-// Moves the running mean `turn` (real, imaginary) towards `newest`.
-static void update_turn(double* turn, std::complex<double> newest) {
-  turn[0] += drift_share * (newest.real() - turn[0]);
-  turn[1] += drift_share * (newest.imag() - turn[1]);
+// Moves the running mean `turn` (real, imaginary) towards the product of `second` and the
+// conjugate of `first` (cosine, sine as references give them) times `weight`.
+static void update_turn(double* turn, const float* first, const float* second, float weight) {
+  const float re = second[0] * first[0] + second[1] * first[1];
+  const float im = second[1] * first[0] - second[0] * first[1];
+  turn[0] += drift_share * (re * weight - turn[0]);
+  turn[1] += drift_share * (im * weight - turn[1]);
 }
 
 // Decides the symbol that ends at lane.next.
 static void decide(FskDemod& d, int32_t index) {
   FskLane& lane = d.lanes[index];
   const double t = lane.period;
-  const SumPoint p0 = sum_point(d, lane.next - 1.5 * t);
   const SumPoint p1 = sum_point(d, lane.next - t);
   const SumPoint p2 = sum_point(d, lane.next - 0.5 * t);
   const SumPoint p3 = sum_point(d, lane.next);
-  const Correlation first = correlation(p1, p2);
-  const Correlation second = correlation(p2, p3);
-  const Correlation straddle = correlation(p0, p2);
-  const double low_scale = d.low_scale / t;
-  const double high_scale = d.high_scale / t;
-  const double low = std::abs(first.low + second.low) * low_scale;
-  const double high = std::abs(first.high + second.high) * high_scale;
-  const double y = low - high;
-  const double y_straddle =
-      std::abs(straddle.low) * low_scale - std::abs(straddle.high) * high_scale;
+  const Window first = window(p1, p2);
+  const Window second = window(p2, p3);
+  Window whole;
+  for (int k = 0; k < 4; ++k) whole.v[k] = first.v[k] + second.v[k];
+  const float low = low_magnitude(whole) * lane.low_scale;
+  const float high = high_magnitude(whole) * lane.high_scale;
+  const float y = low - high;
+  const bool one = y > 0;
+  const Symbol symbol{static_cast<uint8_t>(one), 0, std::fabs(y),
+                      static_cast<int64_t>(lane.next + 0.5)};
+  d.sink.take(d.sink.context, index, symbol);
 
-  // The turns, as complex running means so that noise averages away: of the tone that won
-  // this symbol and the one before, so that neither the other tone's leak into its
-  // reference nor a change of tone within the window turns it.
-  if (lane.count > 0 && (y > 0) == (lane.last > 0)) {
-    if (y > 0) {
-      update_turn(lane.low_turn, second.low * std::conj(first.low) * (low_scale * low_scale));
-    } else {
-      update_turn(lane.high_turn,
-                  second.high * std::conj(first.high) * (high_scale * high_scale));
-    }
-  }
-
-  const double win = std::max(low, high);
-  const double lose = std::min(low, high);
+  const float win = std::max(low, high);
+  const float lose = std::min(low, high);
   lane.win_power += power_share * (win * win - lane.win_power);
   lane.lose_power += power_share * (lose * lose - lane.lose_power);
 
-  const Symbol symbol{static_cast<uint8_t>(y > 0), 0, static_cast<float>(std::fabs(y)),
-                      std::llround(lane.next)};
-  d.sink.take(d.sink.context, index, symbol);
-
   double delta = 0;
-  if (lane.count > 0 && (y > 0) != (lane.last > 0)) {
+  if (lane.count > 0 && one == (lane.last > 0)) {
+    // The turns, as complex running means so that noise averages away: of the tone that
+    // won this symbol and the one before, so that neither the other tone's leak into its
+    // reference nor a change of tone within the window turns it.
+    if (one) {
+      update_turn(lane.low_turn, first.v, second.v, lane.low_scale * lane.low_scale);
+    } else {
+      update_turn(lane.high_turn, first.v + 2, second.v + 2, lane.high_scale * lane.high_scale);
+    }
+  } else if (lane.count > 0) {
+    // A change of tone: the window that straddles it, from the middle of the last symbol.
+    const Window straddle = window(sum_point(d, lane.next - 1.5 * t), p2);
+    const float y_straddle =
+        low_magnitude(straddle) * lane.low_scale - high_magnitude(straddle) * lane.high_scale;
     const double size = std::fabs(y) + std::fabs(lane.last);
-    if (size > 0) delta = std::clamp((y > 0 ? y_straddle : -y_straddle) / size, -0.5, 0.5);
+    if (size > 0) delta = std::clamp((one ? y_straddle : -y_straddle) / size, -0.5, 0.5);
   }
   lane.last = y;
   ++lane.count;
   lane.next += t * (1 - phase_gain * delta);
-  lane.period = lane.nominal / (1 + field_error(d, lane));
+  if ((lane.count & (period_every - 1)) == 0)
+    set_period(d, lane, lane.nominal / (1 + field_error(d, lane)));
 }
 
 void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
@@ -276,7 +297,7 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
     const int32_t piece = std::min(n, piece_samples);
     accumulate(d, samples, piece);
     for (int32_t i = 0; i < d.lane_count; ++i) {
-      while (static_cast<int64_t>(std::floor(d.lanes[i].next)) + 1 <= d.taken) decide(d, i);
+      while (static_cast<int64_t>(d.lanes[i].next) < d.taken) decide(d, i);
     }
     samples += piece;
     n -= piece;

@@ -22,19 +22,21 @@ constexpr int32_t fsk_table = 4096;                      ///< longest reference 
 /// Running sums over the differenced samples of each tone's cosine and sine reference,
 /// wrapping: the sum over a window is the difference of two, exactly.
 struct FskSums {
-  uint32_t low_cos, low_sin, high_cos, high_sin;
+  uint32_t v[4];  ///< low tone's cosine, its sine, high tone's cosine, its sine
 };
 
 /// One sample's references, scaled by 2^13.
 struct FskReference {
-  int16_t low_cos, low_sin, high_cos, high_sin;
+  int16_t v[4];  ///< in the order of FskSums
 };
 
 /// Symbol timing and what the symbols looked like, for one rate.
 struct FskLane {
-  int32_t rate;         ///< RF/n
-  double nominal;       ///< symbol length at a 125 kHz field, samples
-  double period;        ///< recovered symbol length, samples
+  int32_t rate;     ///< RF/n
+  double nominal;   ///< symbol length at a 125 kHz field, samples
+  double period;    ///< recovered symbol length, samples
+  float low_scale;  ///< FskDemod's low_scale and high_scale over `period`
+  float high_scale;
   double next;          ///< stream position where the next symbol ends, samples
   double last;          ///< the last symbol's low minus high tone amplitude, 8-bit steps
   double low_turn[2];   ///< running mean of the low tone's turn from a symbol's first half

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "lf/demod/fsk.hpp"
+#include "lf/demod/fsk_sums.hpp"
 #include "lf/families/fsk_families.hpp"
 #include "synth/fsk_signal.hpp"
 #include "synth/tag_signal.hpp"
@@ -302,6 +304,18 @@ TEST(FskDemod, DecidesTheSameWhateverThePiecesAndMeasuresTheSignal) {
   EXPECT_NEAR(m.offset, -10, 1);
   EXPECT_NEAR(m.snr_db, 10, 2);
   EXPECT_NEAR(m.symbol_samples, 19.2 / 1.02, 0.1);
+
+  // This build's vector step sums exactly as the plain one, at a rate with a long period.
+  const auto plain = std::make_unique<FskDemod>();
+  for (FskDemod* demod : {d.get(), plain.get()}) {
+    ASSERT_TRUE(fsk_begin(*demod, 44100, {}));
+    demod->previous = samples[0];
+  }
+  const int32_t n = fsk_ring - 1;
+  fsk_sum(*d, samples.data(), n);
+  fsk_sum_plain(*plain, samples.data(), n);
+  EXPECT_EQ(d->table_at, plain->table_at);
+  EXPECT_EQ(std::memcmp(d->sums, plain->sums, sizeof d->sums), 0);
 
   for (const double rate : {8000.0, 32000.0, 44099.0}) {
     EXPECT_FALSE(fsk_begin(*d, rate, {})) << rate;
