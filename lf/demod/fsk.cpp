@@ -37,8 +37,11 @@ constexpr double reference_scale = 8192;  ///< references are this times cos and
 constexpr int32_t piece_samples = 1024;   ///< summed before the lanes decide
 constexpr double phase_gain = 0.3;        ///< share of the timing error corrected at once
 constexpr double drift_share = 1.0 / 16;  ///< weight of the newest symbol in the tone turn
-constexpr int64_t period_every = 16;      ///< symbols between updates of the period
-constexpr double drift_range = 0.06;      ///< largest departure of the field from 125 kHz
+constexpr int64_t period_every = 4;       ///< symbols between updates of the period
+constexpr double drift_range = 0.06;
+constexpr double steady_from = 0.35;  ///< steadiness of the turns below which noise is assumed
+constexpr double steady_to =
+    0.7;  ///< and above which a tone      ///< largest departure of the field from 125 kHz
 constexpr double power_share = 1.0 / 32;  ///< weight of the newest symbol in the powers
 constexpr double middle_seconds = 0.05;   ///< the running mean's memory
 
@@ -217,6 +220,20 @@ static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
   d.taken += n;
 }
 
+// atan2(y, x) to within 3e-4 rad, at a fraction of its cost: a polynomial on the octant.
+static double angle(double y, double x) {
+  const double ax = std::fabs(x);
+  const double ay = std::fabs(y);
+  const double big = std::max(ax, ay);
+  if (big <= 0) return 0;
+  const double a = std::min(ax, ay) / big;
+  const double s = a * a;
+  double r = ((-0.0464964749 * s + 0.15931422) * s - 0.327622764) * s * a + a;
+  if (ay > ax) r = std::numbers::pi / 2 - r;
+  if (x < 0) r = std::numbers::pi - r;
+  return y < 0 ? -r : r;
+}
+
 // The tones' frequency error, from the running turns.
 static double field_error(const FskDemod& d, const FskLane& lane) {
   const std::complex<double> low_turn(lane.low_turn[0], lane.low_turn[1]);
@@ -226,10 +243,17 @@ static double field_error(const FskDemod& d, const FskLane& lane) {
   if (low_weight + high_weight <= 0) return 0;
   // A turn over half a symbol of a tone `df` off its reference: 2 pi df (T/2) / rate.
   const double per_hz = std::numbers::pi * lane.period / d.rate;
-  const double low = (d.low_hz + std::arg(low_turn) / per_hz) / low_tone_hz - 1;
-  const double high = (d.high_hz + std::arg(high_turn) / per_hz) / high_tone_hz - 1;
+  const double low =
+      (d.low_hz + angle(low_turn.imag(), low_turn.real()) / per_hz) / low_tone_hz - 1;
+  const double high =
+      (d.high_hz + angle(high_turn.imag(), high_turn.real()) / per_hz) / high_tone_hz - 1;
   const double error = (low * low_weight + high * high_weight) / (low_weight + high_weight);
-  return std::clamp(error, -drift_range, drift_range);
+  // A tone turns the same way symbol after symbol, so its running mean keeps the size of one
+  // turn, a quarter of the winning tone's power; noise turns every way and its mean
+  // shrinks. Without a tone the period stays nominal, ready for a tag.
+  const double steadiness = std::max(low_weight, high_weight) / (lane.win_power / 4);
+  const double trust = std::clamp((steadiness - steady_from) / (steady_to - steady_from), 0.0, 1.0);
+  return std::clamp(trust * error, -drift_range, drift_range);
 }
 
 // Moves the running mean `turn` (real, imaginary) towards the product of `second` and the

@@ -13,7 +13,7 @@
 namespace tavrel {
 
 constexpr double fsk_lowest_rate = 44100;     ///< samples/s; below it the tones crowd Nyquist
-constexpr double fsk_highest_rate = 1000000;  ///< samples/s; the ring holds 2 symbols above it
+constexpr double fsk_highest_rate = 1000000;  ///< samples/s; the ring holds a piece and a symbol
 constexpr int fsk_lane_count = 2;
 constexpr int32_t fsk_rates[fsk_lane_count] = {50, 64};  ///< RF/n of lanes 0 and 1
 constexpr int32_t fsk_ring = 4096;                       ///< samples of running correlations kept
