@@ -33,8 +33,8 @@ void append_fsk_frames(FskSignal& signal, const FrameBits& frame, int repeats,
 }
 
 std::vector<uint8_t> fsk_condition_recording(const SignalCondition& c, const FrameBits& frame,
-                                             int32_t divider, bool swap, unsigned seed,
-                                             int frames) {
+                                             int32_t divider, bool swap, unsigned seed, int frames,
+                                             int64_t lead) {
   FskSignal signal;
   TagSignalOptions& o = signal.line.options;
   o.amplitude = c.swing / 128;
@@ -48,7 +48,7 @@ std::vector<uint8_t> fsk_condition_recording(const SignalCondition& c, const Fra
   signal.divider = divider;
   signal.line.random.seed(seed);
   std::vector<uint8_t> out;
-  append_silence(signal.line, static_cast<int64_t>(c.rate / 5), out);
+  append_silence(signal.line, static_cast<int64_t>(c.rate / 5) + lead, out);
   signal.time = static_cast<double>(out.size());
   append_fsk_frames(signal, frame, frames, out);
   append_silence(signal.line, static_cast<int64_t>(c.rate / 5), out);

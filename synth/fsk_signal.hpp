@@ -30,11 +30,12 @@ double tone_noise_for_snr(double amplitude, double snr_db);
 void append_fsk_frames(FskSignal& signal, const FrameBits& frame, int repeats,
                        std::vector<uint8_t>& out);
 
-/// A fifth of a second of silence, `frames` repetitions of `frame` sent at RF/`divider`
-/// under condition `c` (its clock unused, its snr_db as tone_noise_for_snr, its rate_error
-/// moving symbols and tones together), and another fifth of silence. `swap` sends fc/8
-/// for a 1.
+/// A fifth of a second and `lead` samples of silence, `frames` repetitions of `frame` sent
+/// at RF/`divider` under condition `c` (its clock unused, its snr_db as tone_noise_for_snr,
+/// its rate_error moving symbols and tones together), and another fifth of silence. `swap`
+/// sends fc/8 for a 1.
 std::vector<uint8_t> fsk_condition_recording(const SignalCondition& c, const FrameBits& frame,
-                                             int32_t divider, bool swap, unsigned seed, int frames);
+                                             int32_t divider, bool swap, unsigned seed, int frames,
+                                             int64_t lead = 0);
 
 }  // namespace tavrel
