@@ -148,6 +148,7 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
   d.taken = 0;
   d.previous = 128;
   d.middle = 0;
+  d.power = 0;
   d.table_at = 0;
   if (!(rate >= fsk_lowest_rate && rate <= fsk_highest_rate)) return false;
 
@@ -214,9 +215,13 @@ int64_t fsk_sum_plain(FskDemod& d, const uint8_t* samples, int32_t n) {
 // Sums `n` samples into the ring and follows the middle level.
 static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
   const int64_t total = fsk_sum(d, samples, n);
-  const double mean = static_cast<double>(total) / n - 128;
-  const double share = std::min(1.0, n / (middle_seconds * d.rate));
-  d.middle = d.taken == 0 ? mean : d.middle + share * (mean - d.middle);
+  int64_t squares = 0;
+  for (int32_t i = 0; i < n; ++i) squares += samples[i] * samples[i];
+  const double mean = static_cast<double>(total) / n;
+  const double power = static_cast<double>(squares) / n - mean * mean;
+  const double share = d.taken == 0 ? 1.0 : std::min(1.0, n / (middle_seconds * d.rate));
+  d.middle += share * (mean - 128 - d.middle);
+  d.power += share * (power - d.power);
   d.taken += n;
 }
 
@@ -336,6 +341,11 @@ SignalMeasure fsk_measure(const FskDemod& d, int32_t index) {
   const double noise = std::max(lane.lose_power - leak2 * signal, 1e-9);
   const double snr = 2 * signal / (noise * lane.period);
   return {std::sqrt(signal), d.middle, 10 * std::log10(std::max(snr, 1e-9)), lane.period};
+}
+
+double fsk_tone_share(const FskDemod& d, int32_t index) {
+  // A tone of amplitude a has the power a^2 / 2.
+  return d.power > 0 ? std::min(1.0, d.lanes[index].win_power / 2 / d.power) : 0;
 }
 
 }  // namespace tavrel

@@ -62,6 +62,7 @@ struct FskDemod {
   int64_t taken;           ///< samples taken since begin
   int32_t previous;        ///< the last sample taken, for the difference
   double middle;           ///< running mean of the samples, 8-bit steps
+  double power;            ///< running mean of the samples' power around their mean, steps^2
   FskLane lanes[fsk_lane_count];
   int32_t lane_count;  ///< 0 when the rate was refused
 };
@@ -80,5 +81,10 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n);
 
 /// How the signal looked on `lane` over its last few dozen symbols.
 SignalMeasure fsk_measure(const FskDemod& d, int32_t lane);
+
+/// The share of the input's power (around its mean, over the last 50 ms) that the two tones
+/// held over `lane`'s last few dozen symbols: near 1 for an FSK tag, about 0.15 for white
+/// noise, near 0 for ASK tags, hum, or an input whose band stops below 12.5 kHz.
+double fsk_tone_share(const FskDemod& d, int32_t lane);
 
 }  // namespace tavrel

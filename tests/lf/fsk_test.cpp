@@ -304,6 +304,7 @@ TEST(FskDemod, DecidesTheSameWhateverThePiecesAndMeasuresTheSignal) {
   EXPECT_NEAR(m.offset, -10, 1);
   EXPECT_NEAR(m.snr_db, 10, 2);
   EXPECT_NEAR(m.symbol_samples, 19.2 / 1.02, 0.1);
+  EXPECT_GT(fsk_tone_share(*d, 0), 0.8);
 
   // This build's vector step sums exactly as the plain one, at a rate with a long period.
   const auto plain = std::make_unique<FskDemod>();
