@@ -38,10 +38,9 @@ constexpr int32_t piece_samples = 1024;   ///< summed before the lanes decide
 constexpr double phase_gain = 0.3;        ///< share of the timing error corrected at once
 constexpr double drift_share = 1.0 / 16;  ///< weight of the newest symbol in the tone turn
 constexpr int64_t period_every = 4;       ///< symbols between updates of the period
-constexpr double drift_range = 0.06;
-constexpr double steady_from = 0.35;  ///< steadiness of the turns below which noise is assumed
-constexpr double steady_to =
-    0.7;  ///< and above which a tone      ///< largest departure of the field from 125 kHz
+constexpr double drift_range = 0.06;      ///< largest departure of the field from 125 kHz
+constexpr double steady_from = 0.35;      ///< steadiness of the turns up to which it is noise
+constexpr double steady_to = 0.7;         ///< and from which it is a tone
 constexpr double power_share = 1.0 / 32;  ///< weight of the newest symbol in the powers
 constexpr double middle_seconds = 0.05;   ///< the running mean's memory
 
@@ -256,6 +255,7 @@ static double field_error(const FskDemod& d, const FskLane& lane) {
   // A tone turns the same way symbol after symbol, so its running mean keeps the size of one
   // turn, a quarter of the winning tone's power; noise turns every way and its mean
   // shrinks. Without a tone the period stays nominal, ready for a tag.
+  if (lane.win_power <= 0) return 0;
   const double steadiness = std::max(low_weight, high_weight) / (lane.win_power / 4);
   const double trust = std::clamp((steadiness - steady_from) / (steady_to - steady_from), 0.0, 1.0);
   return std::clamp(trust * error, -drift_range, drift_range);

@@ -51,6 +51,7 @@ bool fdxa_lookalike(const FrameBits& v) {
 }
 
 Verdict decode(const FrameBits& frame, Fields& out) {
+  if (frame.count != short_symbols && frame.count != long_symbols) return bad_length;
   if (frame_field(frame, 0, sync_symbols) != sync) return no_sync;
   const bool long_form = frame.count == long_symbols;
   const int32_t value_bits = long_form ? long_value : short_value;
