@@ -185,7 +185,13 @@ int main(int argc, char** argv) {
   std::printf("\n");
   for (size_t i = 0; i < cells.size(); ++i) {
     std::printf("%-20s", conditions[i].name);
-    for (const Cell& cell : cells[i]) std::printf(" | %-10.1f", median(cell.first_ms));
+    for (const Cell& cell : cells[i]) {
+      if (cell.first_ms.empty()) {
+        std::printf(" | %-10s", "-");
+      } else {
+        std::printf(" | %-10.1f", median(cell.first_ms));
+      }
+    }
     std::printf("\n");
   }
 
