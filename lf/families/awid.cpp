@@ -61,7 +61,7 @@ bool encode(const char* text, FrameBits& frame) {
   frame_append(d, static_cast<uint64_t>(w.count), 8);
   for (int32_t i = 0; i < w.count; ++i)
     frame_append(d, static_cast<uint64_t>(frame_symbol(w, i)), 1);
-  frame_append(d, 0, data_bits - d.count);
+  frame_zeros(d, data_bits - d.count);
   frame = FrameBits{};
   frame_append(frame, sync, sync_symbols);
   for (int32_t g = 0; g < groups; ++g) {

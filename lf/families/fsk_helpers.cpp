@@ -27,6 +27,10 @@ int32_t frame_weight(const FrameBits& f, int32_t first, int32_t n) {
   return weight;
 }
 
+void frame_zeros(FrameBits& f, int32_t n) {
+  for (; n > 0; n -= 64) frame_append(f, 0, n < 64 ? n : 64);
+}
+
 void frame_set(FrameBits& f, int32_t i, int value) {
   const uint64_t bit = uint64_t{1} << (63 - (i & 63));
   f.words[i >> 6] = value ? f.words[i >> 6] | bit : f.words[i >> 6] & ~bit;
@@ -95,7 +99,7 @@ static bool fits(uint64_t value, int32_t bits) {
 bool wiegand_build(const WiegandFormat& format, uint64_t facility, uint64_t card, FrameBits& w) {
   if (!fits(facility, format.facility_bits) || !fits(card, format.card_bits)) return false;
   w = FrameBits{};
-  frame_append(w, 0, format.bits);
+  frame_zeros(w, format.bits);
   for (int32_t i = 0; i < format.facility_bits; ++i)
     frame_set(w, format.facility_first + i, facility >> (format.facility_bits - 1 - i) & 1);
   for (int32_t i = 0; i < format.card_bits; ++i)
@@ -182,7 +186,7 @@ bool parse_wiegand(const char* text, const WiegandFormat* const* formats, int32_
   const int32_t spare = hex.count - bits;  // leading symbols beyond N, which must be 0
   if (spare > 0 && frame_weight(hex, 0, spare) != 0) return false;
   w = FrameBits{};
-  if (spare < 0) frame_append(w, 0, -spare);
+  if (spare < 0) frame_zeros(w, -spare);
   for (int32_t i = spare > 0 ? spare : 0; i < hex.count; ++i)
     frame_append(w, static_cast<uint64_t>(frame_symbol(hex, i)), 1);
   return true;

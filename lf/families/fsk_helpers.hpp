@@ -18,6 +18,9 @@ void manchester_append(FrameBits& frame, uint64_t value, int32_t n);
 /// The 1 symbols among `n` of `f` from `first`.
 int32_t frame_weight(const FrameBits& f, int32_t first, int32_t n);
 
+/// Appends `n` 0 symbols, any number (frame_append takes up to 64).
+void frame_zeros(FrameBits& f, int32_t n);
+
 /// Sets symbol `i` of `f` (which must hold it) to `value`.
 void frame_set(FrameBits& f, int32_t i, int value);
 

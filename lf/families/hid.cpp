@@ -91,7 +91,7 @@ bool encode(const char* text, FrameBits& frame) {
   const bool long_form = bits > 37;
   const int32_t value_bits = long_form ? long_value : short_value;
   FrameBits v{};
-  frame_append(v, 0, value_bits);
+  frame_zeros(v, value_bits);
   if (long_form) {
     for (int32_t i = 0; i < 8; ++i) frame_set(v, i, long_header >> (7 - i) & 1);
   } else if (bits < 37) {

@@ -63,7 +63,7 @@ bool encode(const char* text, FrameBits& frame) {
   FrameBits w{};
   if (!wiegand_build(wiegand_h10301, v[0], v[1], w)) return false;
   FrameBits d{};
-  frame_append(d, 0, data_bits - w.count - 1);
+  frame_zeros(d, data_bits - w.count - 1);
   frame_append(d, 1, 1);
   for (int32_t i = 0; i < w.count; ++i)
     frame_append(d, static_cast<uint64_t>(frame_symbol(w, i)), 1);
