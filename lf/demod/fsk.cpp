@@ -134,10 +134,11 @@ static double tone_leak(const FskDemod& d, double n) {
   return std::sqrt(total / count);
 }
 
-static void set_period(FskDemod& d, FskLane& lane, double period) {
-  lane.period = period;
-  lane.low_scale = static_cast<float>(d.low_scale / period);
-  lane.high_scale = static_cast<float>(d.high_scale / period);
+// The period for a field `error` (a share) off 125 kHz.
+static void set_period(const FskDemod& d, FskLane& lane, double error) {
+  lane.period = lane.nominal / (1 + error);
+  lane.scale[0] = static_cast<float>(d.low_scale * (1 + error) / lane.nominal);
+  lane.scale[1] = static_cast<float>(d.high_scale * (1 + error) / lane.nominal);
 }
 
 bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
@@ -179,7 +180,13 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
     std::memset(&lane, 0, sizeof lane);
     lane.rate = divider;
     lane.nominal = rate * divider / field_hz;
-    set_period(d, lane, lane.nominal);
+    set_period(d, lane, 0);
+    // A turn over half a symbol of a tone `df` off its reference: 2 pi df (T/2) / rate.
+    const double tones[2][2] = {{d.low_hz, low_tone_hz}, {d.high_hz, high_tone_hz}};
+    for (int tone = 0; tone < 2; ++tone) {
+      lane.error_at[tone] = tones[tone][0] / tones[tone][1] - 1;
+      lane.error_per_radian[tone] = rate / (std::numbers::pi * lane.nominal * tones[tone][1]);
+    }
     // Far enough in that no window reaches before the stream, whatever the period.
     lane.next = 2 * lane.nominal;
     lane.leak = tone_leak(d, lane.nominal);
@@ -238,27 +245,28 @@ static double angle(double y, double x) {
   return y < 0 ? -r : r;
 }
 
-// The tones' frequency error, from the running turns.
-static double field_error(const FskDemod& d, const FskLane& lane) {
-  const std::complex<double> low_turn(lane.low_turn[0], lane.low_turn[1]);
-  const std::complex<double> high_turn(lane.high_turn[0], lane.high_turn[1]);
-  const double low_weight = std::sqrt(std::norm(low_turn));
-  const double high_weight = std::sqrt(std::norm(high_turn));
-  if (low_weight + high_weight <= 0) return 0;
-  // A turn over half a symbol of a tone `df` off its reference: 2 pi df (T/2) / rate.
-  const double per_hz = std::numbers::pi * lane.period / d.rate;
-  const double low =
-      (d.low_hz + angle(low_turn.imag(), low_turn.real()) / per_hz) / low_tone_hz - 1;
-  const double high =
-      (d.high_hz + angle(high_turn.imag(), high_turn.real()) / per_hz) / high_tone_hz - 1;
-  const double error = (low * low_weight + high * high_weight) / (low_weight + high_weight);
+// The field's error, a share, from the running turns of both tones.
+static double field_error(const FskLane& lane) {
+  double sum = 0;
+  double weights = 0;
+  double strongest = 0;
+  for (int tone = 0; tone < 2; ++tone) {
+    const double re = lane.turns[tone][0];
+    const double im = lane.turns[tone][1];
+    const double weight = std::sqrt(re * re + im * im);
+    // The turn is over half the recovered period, which is nominal / (1 + error).
+    const double per_radian = lane.error_per_radian[tone] * lane.nominal / lane.period;
+    sum += weight * (lane.error_at[tone] + angle(im, re) * per_radian);
+    weights += weight;
+    strongest = std::max(strongest, weight);
+  }
+  if (weights <= 0 || lane.win_power <= 0) return 0;
   // A tone turns the same way symbol after symbol, so its running mean keeps the size of one
   // turn, a quarter of the winning tone's power; noise turns every way and its mean
   // shrinks. Without a tone the period stays nominal, ready for a tag.
-  if (lane.win_power <= 0) return 0;
-  const double steadiness = std::max(low_weight, high_weight) / (lane.win_power / 4);
+  const double steadiness = strongest / (lane.win_power / 4);
   const double trust = std::clamp((steadiness - steady_from) / (steady_to - steady_from), 0.0, 1.0);
-  return std::clamp(trust * error, -drift_range, drift_range);
+  return std::clamp(trust * sum / weights, -drift_range, drift_range);
 }
 
 // Moves the running mean `turn` (real, imaginary) towards the product of `second` and the
@@ -281,8 +289,8 @@ static void decide(FskDemod& d, int32_t index) {
   const Window second = window(p2, p3);
   Window whole;
   for (int k = 0; k < 4; ++k) whole.v[k] = first.v[k] + second.v[k];
-  const float low = low_magnitude(whole) * lane.low_scale;
-  const float high = high_magnitude(whole) * lane.high_scale;
+  const float low = low_magnitude(whole) * lane.scale[0];
+  const float high = high_magnitude(whole) * lane.scale[1];
   const float y = low - high;
   const bool one = y > 0;
   const Symbol symbol{static_cast<uint8_t>(one), 0, std::fabs(y),
@@ -299,24 +307,21 @@ static void decide(FskDemod& d, int32_t index) {
     // The turns, as complex running means so that noise averages away: of the tone that
     // won this symbol and the one before, so that neither the other tone's leak into its
     // reference nor a change of tone within the window turns it.
-    if (one) {
-      update_turn(lane.low_turn, first.v, second.v, lane.low_scale * lane.low_scale);
-    } else {
-      update_turn(lane.high_turn, first.v + 2, second.v + 2, lane.high_scale * lane.high_scale);
-    }
+    const int tone = one ? 0 : 1;
+    const float scale = lane.scale[tone];
+    update_turn(lane.turns[tone], first.v + 2 * tone, second.v + 2 * tone, scale * scale);
   } else if (lane.count > 0) {
     // A change of tone: the window that straddles it, from the middle of the last symbol.
     const Window straddle = window(sum_point(d, lane.next - 1.5 * t), p2);
     const float y_straddle =
-        low_magnitude(straddle) * lane.low_scale - high_magnitude(straddle) * lane.high_scale;
+        low_magnitude(straddle) * lane.scale[0] - high_magnitude(straddle) * lane.scale[1];
     const double size = std::fabs(y) + std::fabs(lane.last);
     if (size > 0) delta = std::clamp((one ? y_straddle : -y_straddle) / size, -0.5, 0.5);
   }
   lane.last = y;
   ++lane.count;
   lane.next += t * (1 - phase_gain * delta);
-  if ((lane.count & (period_every - 1)) == 0)
-    set_period(d, lane, lane.nominal / (1 + field_error(d, lane)));
+  if ((lane.count & (period_every - 1)) == 0) set_period(d, lane, field_error(lane));
 }
 
 void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {

@@ -32,20 +32,21 @@ struct FskReference {
 
 /// Symbol timing and what the symbols looked like, for one rate.
 struct FskLane {
-  int32_t rate;     ///< RF/n
-  double nominal;   ///< symbol length at a 125 kHz field, samples
-  double period;    ///< recovered symbol length, samples
-  float low_scale;  ///< FskDemod's low_scale and high_scale over `period`
-  float high_scale;
-  double next;          ///< stream position where the next symbol ends, samples
-  double last;          ///< the last symbol's low minus high tone amplitude, 8-bit steps
-  double low_turn[2];   ///< running mean of the low tone's turn from a symbol's first half
-                        ///< to its second (real, imaginary), weighted by its power, steps^2
-  double high_turn[2];  ///< the same of the high tone: together the tones' frequency error
-  double win_power;     ///< running mean of the stronger tone's amplitude squared, steps^2
-  double lose_power;    ///< running mean of the weaker tone's amplitude squared, steps^2
-  double leak;          ///< share of one tone's amplitude the other's reference picks up
-  int64_t count;        ///< symbols decided
+  int32_t rate;        ///< RF/n
+  double nominal;      ///< symbol length at a 125 kHz field, samples
+  double period;       ///< recovered symbol length, samples
+  float scale[2];      ///< FskDemod's low_scale and high_scale over `period`
+  double next;         ///< stream position where the next symbol ends, samples
+  double last;         ///< the last symbol's low minus high tone amplitude, 8-bit steps
+  double turns[2][2];  ///< per tone (low, high), running mean of its turn from a symbol's
+                       ///< first half to its second (real, imaginary), weighted by its
+                       ///< power, steps^2: together the tones' frequency error
+  double error_at[2];  ///< per tone, the field's error for a turn of 0 and per radian of turn
+  double error_per_radian[2];  ///< (at the nominal period)
+  double win_power;            ///< running mean of the stronger tone's amplitude squared, steps^2
+  double lose_power;           ///< running mean of the weaker tone's amplitude squared, steps^2
+  double leak;                 ///< share of one tone's amplitude the other's reference picks up
+  int64_t count;               ///< symbols decided
 };
 
 struct FskDemod {
