@@ -312,11 +312,13 @@ static void decide(FskDemod& d, int32_t index) {
     update_turn(lane.turns[tone], first.v + 2 * tone, second.v + 2 * tone, scale * scale);
   } else if (lane.count > 0) {
     // A change of tone: the window that straddles it, from the middle of the last symbol.
-    const Window straddle = window(sum_point(d, lane.next - 1.5 * t), p2);
-    const float y_straddle =
-        low_magnitude(straddle) * lane.scale[0] - high_magnitude(straddle) * lane.scale[1];
-    const double size = std::fabs(y) + std::fabs(lane.last);
-    if (size > 0) delta = std::clamp((one ? y_straddle : -y_straddle) / size, -0.5, 0.5);
+    // With shares 1/2 + e of the new tone and 1/2 - e of the old, the difference of their
+    // squared amplitudes there is 2 e a^2, and y^2 + last^2 is 2 a^2: e without a root.
+    const Window s = window(sum_point(d, lane.next - 1.5 * t), p2);
+    const float low2 = (s.v[0] * s.v[0] + s.v[1] * s.v[1]) * (lane.scale[0] * lane.scale[0]);
+    const float high2 = (s.v[2] * s.v[2] + s.v[3] * s.v[3]) * (lane.scale[1] * lane.scale[1]);
+    const double size = static_cast<double>(y) * y + lane.last * lane.last;
+    if (size > 0) delta = std::clamp((one ? low2 - high2 : high2 - low2) / size, -0.5, 0.5);
   }
   lane.last = y;
   ++lane.count;
