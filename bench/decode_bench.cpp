@@ -12,7 +12,7 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
-#include "lf/demod/ask_manchester.hpp"
+#include "lf/decoder.hpp"
 #include "platform/console.hpp"
 #include "synth/tag_signal.hpp"
 #include "tests/support/plain_decoder.hpp"
@@ -120,18 +120,18 @@ void BM_SliceNoise(benchmark::State& state) {
 BENCHMARK(BM_SliceNoise);
 
 // The tolerant path over the same 10 s, fed in the same blocks; its reads are counted.
-void count_read(void* context, const RobustRead&) {
+void count_read(void* context, const TagRead&) {
   ++*static_cast<int64_t*>(context);
 }
 
 void BM_RobustDecode(benchmark::State& state) {
   const auto& samples = ten_seconds();
-  static RobustDecoder decoder;
+  static TolerantDecoder decoder;
   int64_t reads = 0;
   for (auto _ : state) {
-    robust_begin(decoder, sample_rate, count_read, &reads);
+    tolerant_begin(decoder, sample_rate, every_family, count_read, &reads);
     for (size_t at = 0; at + block <= samples.size(); at += block)
-      robust_take(decoder, samples.data() + at, block);
+      tolerant_take(decoder, samples.data() + at, block);
   }
   benchmark::DoNotOptimize(reads);
   set_counters(state, samples.size());

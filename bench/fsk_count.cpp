@@ -128,8 +128,7 @@ int main(int argc, char** argv) {
       "recordings read, share of frames read, wrong reads\n",
       recordings, extra_frames);
   std::printf("%-20s", "condition");
-  for (const Family* f : families)
-    std::printf(" | %-17s", f->frame_symbols == 192 ? "hid (long)" : f->name);
+  for (const Family* f : families) std::printf(" | %-17s", f->name);
   std::printf("\n");
   for (const SignalCondition& c : conditions) {
     std::printf("%-20s", c.name);
@@ -176,8 +175,7 @@ int main(int argc, char** argv) {
 
   std::printf("\nmedian ms from the tag's first sample to its first right read\n%-20s",
               "condition");
-  for (const Family* f : families)
-    std::printf(" | %-10s", f->frame_symbols == 192 ? "hid (long)" : f->name);
+  for (const Family* f : families) std::printf(" | %-10s", f->name);
   std::printf("\n%-20s", "least possible");
   for (const Family* f : families) {
     std::printf(" | %-10.1f", f->sure_frames * f->frame_symbols * f->rates[0] / 125.0);

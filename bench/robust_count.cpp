@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/decode_run.hpp"
 #include "decode/read_register.hpp"
-#include "lf/demod/ask_manchester.hpp"
+#include "lf/decoder.hpp"
 #include "platform/console.hpp"
-#include "report/decode_run.hpp"
 #include "synth/tag_signal.hpp"
 
 using namespace tavrel;
@@ -48,19 +48,19 @@ struct Count {
   uint64_t id = 0;  ///< the tag sent; reads of any other ID are wrong
 };
 
-void robust_counted(void* context, const RobustRead& r) {
+void robust_counted(void* context, const TagRead& r) {
   Count& c = *static_cast<Count*>(context);
   ++c.reads;
-  c.wrong += frame_data(r.frame.bits) != c.id;
+  c.wrong += frame_data(r.frame.words[0]) != c.id;
 }
 
-RobustDecoder robust;
+const auto robust = std::make_unique<TolerantDecoder>();
 const auto program = std::make_unique<Decoding>();
 
 Count robust_path(const std::vector<uint8_t>& samples, double rate, uint64_t id) {
   Count count{0, 0, id};
-  robust_begin(robust, rate, robust_counted, &count);
-  robust_take(robust, samples.data(), static_cast<int32_t>(samples.size()));
+  tolerant_begin(*robust, rate, every_family, robust_counted, &count);
+  tolerant_take(*robust, samples.data(), static_cast<int32_t>(samples.size()));
   return count;
 }
 
@@ -70,9 +70,9 @@ void program_begin(Count& count, int32_t invert, int clock) {
   o.watch = true;
   o.rate = sample_rate * 64.0 / clock;
   decoding_begin(*program, o);
-  program->on_read = [&count](const Read& r) {
+  program->on_read = [&count](const TagRead& r) {
     ++count.reads;
-    count.wrong += frame_data(r.frame.bits) != count.id;
+    count.wrong += frame_data(r.frame.words[0]) != count.id;
   };
 }
 
@@ -235,7 +235,7 @@ void negatives(double hours, bool& fault) {
     o.frequency = k.frequency;
     o.offset = k.offset;
     Count counts[2] = {};
-    robust_begin(robust, sample_rate, robust_counted, &counts[0]);
+    tolerant_begin(*robust, sample_rate, every_family, robust_counted, &counts[0]);
     program_begin(counts[1], invert_auto, 64);
     std::vector<uint8_t> samples;
     std::vector<uint8_t> bits;
@@ -248,7 +248,7 @@ void negatives(double hours, bool& fault) {
       } else {
         append_interference(o, chunk, random, samples);
       }
-      robust_take(robust, samples.data(), static_cast<int32_t>(samples.size()));
+      tolerant_take(*robust, samples.data(), static_cast<int32_t>(samples.size()));
       decoding_take(*program, samples.data(), static_cast<int32_t>(samples.size()));
     }
     decoding_end(*program);

@@ -20,16 +20,18 @@
 
 #include "capture/wave_capture.hpp"
 #include "cli/cli.hpp"
+#include "cli/decode_run.hpp"
 #include "cli/ordered_jobs.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/slice_pass.hpp"
 #include "io/live_in.hpp"
 #include "io/sound_in.hpp"
+#include "lf/family_table.hpp"
 #include "platform/console.hpp"
 #include "plot/plot_draw.hpp"
-#include "report/decode_run.hpp"
-#include "report/read_report.hpp"
+#include "report/sinks.hpp"
+#include "report/stats.hpp"
 #include "ui/status_dialog.hpp"
 
 using namespace tavrel;
@@ -113,6 +115,7 @@ struct Options {
   std::vector<std::string> plot_every;  ///< N and DIR, or empty
   int64_t every = 0;                    ///< seconds between pictures of --plot-every
   std::string plot_dir;                 ///< where they go
+  std::string family_list;              ///< --family as given, or empty
   std::vector<std::string> files;
 };
 
@@ -123,19 +126,27 @@ void declare(Cli& cli, Options& o) {
                R"(Instead of the log, write one JSON object per read, one per line:
   file        the FILE as given
   time        seconds from the start of the recording
-              to the end of the frame's last half-bit
-  id          the full tag ID, 10 hex digits (rows 0 to 9)
-  id_high, id_low
-              the two 16-bit numbers Tavrel shows
-              (rows 2-5 and 6-9)
-  repeat      the repeat count after this read (0: new tag)
+              to the end of the frame's last symbol
+  family      the tag family, as --family names it
+  then the family's fields; for em4100:
+    id          the full tag ID, 10 hex digits (rows 0 to 9)
+    id_high, id_low
+                the two 16-bit numbers Tavrel shows
+                (rows 2-5 and 6-9)
+    number      "id_high.id_low", as Tavrel shows it
+    dec32       the low 32 bits of the ID in decimal, 10 digits
+    dec24       the low 24 bits in decimal, 8 digits
+    wiegand26   {"facility": bits 23..16, "card": bits 15..0}
+  every family has "number", the form printed on its
+  cards or shown by its readers, which the log shows
+  repeat      reads of the same number in a row before
+              this one (0: new tag)
   inverted    whether the read came from the inverted signal
-  number      "id_high.id_low", as Tavrel shows it
-  dec32       the low 32 bits of the ID in decimal, 10 digits
-  dec24       the low 24 bits in decimal, 8 digits
-  wiegand26   {"facility": bits 23..16, "card": bits 15..0}
+  raw         the frame's symbols from its first sync
+              symbol, 4 to a hex digit, the first sent the
+              highest: tavrel-gen FAMILY:RAW plays it back
 With --robust also, after inverted:
-  clock       the data rate found: 64, 32 or 16 (RF/n)
+  clock       the data rate found: n of RF/n
   level       the signal's peak swing around its middle,
               in steps of 128 (8-bit)
   offset      its middle level minus the nominal middle
@@ -182,15 +193,21 @@ left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)"));
              R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
 output still comes in the order of the FILEs: all of one FILE's standard output, then its
 standard error, then the next FILE's.)");
-  app.add_flag("--robust", o.decode.robust,
-               R"(Decode with the tolerant path instead of the program's: it finds the polarity,
-the data rate (RF/64, RF/32, RF/16), the middle level and the swing by itself, decides each
-half-bit over its whole length, and reads swings from 4 steps of 128 up to clipping, DC
-offsets, AC coupling, noise down to 0 dB SNR and any sample rate from 8000/s, at the
-file's own rate. A read is made only when it is sure: the same 64 bits twice in a row,
-both passing the frame checks with parity and stop bit, no bit much weaker than the
-others, and clean Manchester steps between the bits. Not with --invert, --no-parity or
---clock, which it does not need. The log is the program's log of those reads.)");
+  app.add_flag("--robust", o.decode.tolerant,
+               R"(Decode with the tolerant path instead of the program's: it reads every tag
+family it knows (see --family), finds the polarity, the data rate, the middle level and the
+swing by itself, decides each symbol over its whole length, and reads swings from 4 steps of
+128 up to clipping, DC offsets, AC coupling and front ends whose signal decays between
+edges, noise down to 0 dB SNR and any sample rate from 8000/s, at the file's own rate. A
+read is made only when it is sure: the same frame as often in a row as its family's checks
+need, each passing them, no symbol much weaker than the others, and a clean line code. Not
+with --invert, --no-parity or --clock, which it does not need. The log is the program's
+log of those reads, with each family's printed number.)");
+  app.add_option("--family", o.family_list,
+                 "The tag families the tolerant path looks for, a comma-separated list "
+                 "(default: all, which is " +
+                     family_names() + "). Implies --robust.")
+      ->type_name("LIST");
   app.add_flag("--live", o.live,
                R"(Read the default sound input, as Tavrel does, instead of FILEs, until Ctrl-C
 or SIGTERM. Each read is written as soon as its block is decoded.)");
@@ -251,6 +268,33 @@ void join_invert_auto(const Cli& cli, std::vector<std::string>& args) {
   }
 }
 
+// Options that cannot go together, or need another, each with what to say.
+struct Conflict {
+  bool (*applies)(const Options& o, const Cli& cli);
+  const char* message;
+};
+
+const Conflict conflicts[] = {
+    {[](const Options& o, const Cli&) { return o.live && !o.files.empty(); },
+     "--live reads no FILE"},
+    {[](const Options& o, const Cli&) { return o.live && (o.raw || o.jobs > 1); },
+     "--live takes no --raw or --jobs"},
+    {[](const Options& o, const Cli&) { return !o.live && o.files.empty(); }, "no FILE given"},
+    {[](const Options& o, const Cli& cli) {
+       return o.decode.tolerant &&
+              (o.invert != "" || !o.decode.parity || cli.app.count("--clock") > 0);
+     },
+     "--robust finds the polarity and the clock itself and always tests parity: leave out "
+     "--invert, --no-parity and --clock"},
+    {[](const Options& o, const Cli&) { return !o.plot_every.empty() && !o.plot.empty(); },
+     "--plot-every and --plot: choose one"},
+    {[](const Options& o, const Cli&) { return !o.plot_every.empty() && o.files.size() > 1; },
+     "--plot-every takes one input"},
+    // The pictures of --plot-every follow the program's blocks.
+    {[](const Options& o, const Cli&) { return !o.plot_every.empty() && o.decode.tolerant; },
+     "--plot-every shows the program's decoding path: not with --robust"},
+};
+
 Options parse(Cli& cli, int argc, char** argv) {
   Options o;
   cli_begin(cli, tool_text);
@@ -260,14 +304,14 @@ Options parse(Cli& cli, int argc, char** argv) {
   cli_parse(cli, args);
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
-  if (o.live && !o.files.empty()) cli_usage_error(cli, "--live reads no FILE");
-  if (o.live && (o.raw || o.jobs > 1)) cli_usage_error(cli, "--live takes no --raw or --jobs");
-  if (!o.live && o.files.empty()) cli_usage_error(cli, "no FILE given");
-  if (o.decode.robust && (o.invert != "" || !o.decode.parity || cli.app.count("--clock") > 0))
-    cli_usage_error(cli,
-                    "--robust finds the polarity and the clock itself and always tests parity: "
-                    "leave out --invert, --no-parity and --clock");
-  // The pictures of --plot-every are drawn from the program's own decoding path.
+  if (cli.app.count("--family") > 0) {
+    if (const std::string problem = family_set_of(o.family_list, o.decode.families);
+        !problem.empty())
+      cli_usage_error(cli, "--family: " + problem);
+    o.decode.tolerant = true;
+  }
+  for (const Conflict& c : conflicts)
+    if (c.applies(o, cli)) cli_usage_error(cli, c.message);
   if (!o.plot_every.empty()) {
     char* end = nullptr;
     o.every = std::strtoll(o.plot_every[0].c_str(), &end, 10);
@@ -277,11 +321,7 @@ Options parse(Cli& cli, int argc, char** argv) {
     o.plot_dir = o.plot_every[1];
     if (!std::filesystem::is_directory(o.plot_dir))
       cli_usage_error(cli, "--plot-every: " + o.plot_dir + " is no directory");
-    if (!o.plot.empty()) cli_usage_error(cli, "--plot-every and --plot: choose one");
-    if (o.files.size() > 1) cli_usage_error(cli, "--plot-every takes one input");
   }
-  if (!o.plot_dir.empty() && o.decode.robust)
-    cli_usage_error(cli, "--plot-every shows the program's decoding path: not with --robust");
   if (!o.plot.empty() && !plot_format_known(o.plot))
     cli_usage_error(cli, "--plot takes a file name ending in .png or .svg, not " + o.plot);
   char x = 0;
@@ -292,7 +332,7 @@ Options parse(Cli& cli, int argc, char** argv) {
         cli, "--plot-size takes WIDTHxHEIGHT from 200x150 to 20000x20000, not " + o.plot_size);
   o.decode.invert = o.invert == "auto" ? invert_auto : o.invert == "on" ? 1 : 0;
   // The tolerant path decodes at the file's own rate.
-  o.decode.rate = o.decode.robust ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
+  o.decode.rate = o.decode.tolerant ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
   const bool plotting = !o.plot.empty() || !o.plot_dir.empty();
   o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting;
@@ -307,9 +347,10 @@ Options parse(Cli& cli, int argc, char** argv) {
 struct FileOutcome {
   bool read;           ///< at least one tag was read
   bool failed;         ///< the file could not be read to its end
-  DecodeStats stats;   ///< the file's runs and frame tests, for the hint
+  DecodeStats stats;   ///< the file's counts, for the hint
   int32_t peak;        ///< SoundFacts::peak
   int32_t other_peak;  ///< SoundFacts::other_peak
+  int32_t rate;        ///< SoundFacts::file_rate
 };
 
 // Set by SIGINT and SIGTERM while a stream or the live input is read.
@@ -342,20 +383,6 @@ bool is_stream(const std::string& path) {
          (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
 }
 
-// Whether a read starts a presentation of a tag: a new number, or the same after a pause
-// as long as the window's display holds a number without reads.
-struct Presentation {
-  bool any = false;
-  uint64_t bits = 0;
-  double last = 0;  ///< seconds, stream time of the last read
-};
-
-bool first_of_presentation(Presentation& p, const Read& read) {
-  const bool first = !p.any || read.frame.bits != p.bits || read.time - p.last >= refresh_ms / 1e3;
-  p = {true, read.frame.bits, read.time};
-  return first;
-}
-
 // The picture for `file`: the name given, or with several recordings that name with the
 // recording's own name before its ending.
 std::string picture_name(const std::string& plot, const std::string& file, size_t files) {
@@ -365,28 +392,52 @@ std::string picture_name(const std::string& plot, const std::string& file, size_
   return plot.substr(0, dot) + "-" + stem + plot.substr(dot);
 }
 
-// The title's rate and, while nothing was read, the line that says why.
-void plot_facts(const Options& o, PlotStretch& plot, const SoundFacts& facts,
-                const DecodeStats& stats) {
-  plot.file_rate = facts.file_rate;
-  plot.hint.clear();
-  const int64_t reads = o.decode.robust ? stats.robust.checks[static_cast<int>(RobustCheck::ok)]
-                                        : stats.checks[static_cast<int>(FrameCheck::ok)];
-  if (reads == 0) {
-    plot.hint = failure_hint({stats, facts.peak, facts.other_peak, o.channel == "left" ? 0 : 1,
-                              o.decode.invert, o.decode.robust});
+// What was decoded and how, at `rate` samples/s of the file: the first line of --stats and
+// the middle of a picture's title.
+std::string decode_facts(const Options& o, int file_rate) {
+  char text[256];
+  if (o.decode.tolerant) {
+    std::snprintf(text, sizeof text,
+                  "%d samples/s, tolerant path: polarity and clock found by the decoder",
+                  file_rate);
+  } else {
+    const char* polarity = o.decode.invert == invert_auto ? "both"
+                           : o.decode.invert              ? "inverted"
+                                                          : "normal";
+    std::snprintf(
+        text, sizeof text, "%d samples/s (decoded at %.0f/s), polarity %s, clock RF/%s, parity %s",
+        file_rate, o.decode.rate, polarity, o.clock.c_str(), o.decode.parity ? "on" : "off");
   }
+  return text;
+}
+
+HintFacts hint_facts(const Options& o, const DecodeStats& stats, int32_t peak, int32_t other_peak,
+                     int32_t rate) {
+  return {stats, peak, other_peak, o.channel == "left" ? 0 : 1, o.decode.invert, rate};
+}
+
+// The picture's line that says why nothing was read, when nothing was.
+void plot_hint(const Options& o, PlotStretch& plot, const SoundFacts& facts,
+               const DecodeStats& stats) {
+  plot.hint.clear();
+  if (plot.read_count == 0)
+    plot.hint = failure_hint(hint_facts(o, stats, facts.peak, facts.other_peak, facts.file_rate));
+}
+
+void picture_failed(const std::string& picture, const std::string& problem) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
 }
 
 // Draws what `plot` gathered of `file`; false when the picture could not be written.
 bool draw_plot(const Options& o, PlotStretch& plot, const std::string& file,
                const SoundFacts& facts, const DecodeStats& stats) {
-  plot_facts(o, plot, facts, stats);
+  plot_hint(o, plot, facts, stats);
+  plot.facts = decode_facts(o, facts.file_rate);
   const std::string picture = picture_name(o.plot, file, o.files.size());
   const std::string problem = plot_draw(plot_layout(plot), picture, o.width, o.height);
   if (problem.empty()) return true;
-  std::fflush(stdout);
-  std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
+  picture_failed(picture, problem);
   return false;
 }
 
@@ -394,7 +445,8 @@ bool draw_plot(const Options& o, PlotStretch& plot, const std::string& file,
 // `seconds` of input; false when it could not be written.
 bool draw_rolling(const Options& o, PlotStretch& plot, const Decoding& d, const SoundFacts& facts,
                   int64_t seconds) {
-  plot_facts(o, plot, facts, d.stats);
+  plot_hint(o, plot, facts, d.stats);
+  plot.facts = decode_facts(o, facts.file_rate);
   char name[32];
   std::snprintf(name, sizeof name, "plot-%06lld.png", static_cast<long long>(seconds));
   const std::string picture = (std::filesystem::path(o.plot_dir) / name).string();
@@ -403,9 +455,41 @@ bool draw_rolling(const Options& o, PlotStretch& plot, const Decoding& d, const 
   if (problem.empty() && std::rename(partial.c_str(), picture.c_str()) != 0)
     problem = std::strerror(errno);
   if (problem.empty()) return true;
-  std::fflush(stdout);
-  std::fprintf(stderr, "tavrel-decode: %s: %s\n", picture.c_str(), problem.c_str());
+  picture_failed(picture, problem);
   return false;
+}
+
+// Where the reads of one input go: the log, JSON lines or one line per presentation, and
+// the picture.
+struct ReadOutput {
+  const Options& o;
+  std::string input;  ///< the FILE as given, or "live"
+  bool timed;         ///< live or a stream: reads carry the wall-clock time
+  PlotStretch* plot;  ///< or null
+  bool program_logs;  ///< the program's path writes the log itself, as the program does
+  ReaderTrack track;
+  bool any = false;  ///< a tag was read
+};
+
+void take_read(ReadOutput& out, TagRead& read) {
+  out.any = true;
+  if (out.timed) wall_time_now(read.wall);
+  const bool first = track_read(out.track, read, refresh_ms / 1e3);
+  if (out.plot) plot_read(*out.plot, read);
+  if (out.o.first && !first) return;
+  if (out.o.json) {
+    std::fputs((read_json(out.input, "", read) + "\n").c_str(), stdout);
+  } else if (out.o.first) {
+    std::printf("%s\n", field_find(read.fields, "number")->text);
+  } else if (!out.program_logs) {
+    log_read(stdout, read);
+  }
+}
+
+// Whether the program's path writes its console log itself: then it does so whether or not
+// its reads are watched.
+bool program_logs(const Options& o) {
+  return !o.decode.tolerant && !o.json && !o.first;
 }
 
 // Decodes file `index` of the command line (or the live input, for -1) as one run of
@@ -413,32 +497,23 @@ bool draw_rolling(const Options& o, PlotStretch& plot, const Decoding& d, const 
 FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_each) {
   const std::string name = index < 0 ? "live" : o.files[static_cast<size_t>(index)];
   const char* file = name.c_str();
-  const bool timed = index < 0 || is_stream(file);  // reads get their wall-clock time
   const bool rolling = !o.plot_dir.empty();
   const bool plotting = !o.plot.empty() || rolling;
   const auto plot = std::make_unique<PlotStretch>();
   decoding_begin(d, o.decode);
+  const PlotSetting setting{"", o.decode.rate, o.decode.invert, std::stoi(o.clock)};
   if (rolling) {
-    plot_begin_rolling(*plot, name, o.decode, std::stoi(o.clock), o.length);
+    plot_begin_rolling(*plot, name, setting, o.length);
   } else if (plotting) {
-    plot_begin(*plot, name, o.decode, std::stoi(o.clock), o.from, o.length);
+    plot_begin(*plot, name, setting, o.from, o.length);
   }
-  if (plotting) d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
-  if (plotting && o.decode.robust)
-    d.on_levels = [&plot](const RobustLevels& levels) { plot_levels(*plot, levels); };
-  Presentation presentation;
-  if (o.json || o.first || plotting) {
-    d.on_read = [&o, file, timed, plotting, &presentation, &plot](const Read& read) {
-      if (plotting) plot_read(*plot, read);
-      if (!o.json && !o.first) return;
-      if (o.first && !first_of_presentation(presentation, read)) return;
-      if (o.json) {
-        std::fputs((read_json(file, read, timed ? wall_time_now() : "") + "\n").c_str(), stdout);
-      } else {
-        std::printf("%d.%d\n", read.frame.number.id_high, read.frame.number.id_low);
-      }
-    };
+  if (plotting) {
+    d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
+    d.on_levels = [&plot](const LevelSpan& span) { plot_levels(*plot, span); };
   }
+  ReadOutput output{
+      o, name, index < 0 || is_stream(file), plotting ? plot.get() : nullptr, program_logs(o), {}};
+  d.on_read = [&output](TagRead& read) { take_read(output, read); };
   SoundFacts facts;
   // --plot-every: the next picture when the decoded samples reach it, by seconds of input.
   int64_t next_picture = 1;
@@ -454,10 +529,10 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     if (flush_each) std::fflush(stdout);
   };
   SampleSink sink = decoding_sink(d);
-  if (plotting && o.decode.robust) {
+  if (plotting) {
     // The tolerant path decodes at the file's own rate: the stretch is placed at it.
     sink.start = [&d, &plot](int rate) {
-      plot_rate(*plot, rate);
+      if (d.options.tolerant) plot_rate(*plot, rate);
       decoding_start(d, rate);
     };
   }
@@ -488,16 +563,23 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   d.on_levels = nullptr;
   d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
-  if (facts.opened) console_print("\n");
-  FileOutcome outcome{read_register.last_high.load() != -1, !error.empty(), d.stats, facts.peak,
-                      facts.other_peak};
+  if (facts.opened && !o.json && !o.first) std::fputs("\n", stdout);
+  // The program's path reads without its watch, too.
+  const bool read = output.any || read_register.last_high.load() != -1;
+  FileOutcome outcome{read, !error.empty(), d.stats, facts.peak, facts.other_peak, facts.file_rate};
   if (!error.empty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
   }
   if (o.stats && facts.opened) {
     std::fflush(stdout);
-    write_stats(stderr, file, facts, o.decode, d.stats);
+    const double seconds = static_cast<double>(facts.file_frames) / std::max(facts.file_rate, 1);
+    char title[512];
+    std::snprintf(title, sizeof title, "%s: %.3f s, %d channel%s, %s", file, seconds,
+                  facts.channels, facts.channels == 1 ? "" : "s",
+                  decode_facts(o, facts.file_rate).c_str());
+    write_stats(stderr, title, facts,
+                hint_facts(o, d.stats, facts.peak, facts.other_peak, facts.file_rate));
   }
   if (!o.plot.empty() && facts.opened && !draw_plot(o, *plot, name, facts, d.stats))
     outcome.failed = true;
@@ -516,7 +598,7 @@ std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flus
   std::vector<FileOutcome> outcomes;
   for (int i = 0; i < count; ++i) {
     const std::string& bytes = results[static_cast<size_t>(i)];
-    FileOutcome outcome{false, true, {}, 0, -1};
+    FileOutcome outcome{false, true, {}, 0, -1, 0};
     if (bytes.size() == sizeof outcome) {
       std::memcpy(&outcome, bytes.data(), sizeof outcome);
     } else {
@@ -534,12 +616,10 @@ int main(int argc, char** argv) {
   Cli cli;
   const Options o = parse(cli, argc, argv);
   console_setup();
-  std::FILE* null_sink = nullptr;
-  if (o.json || o.first) {
-    // The log is not wanted, but the decoding path writes it all the same.
-    null_sink = std::fopen("/dev/null", "w");
-    if (null_sink) console_stream = null_sink;
-  }
+  // Unless the program's path writes the log itself, as the program does, the reads go
+  // through the tools' own sinks.
+  std::FILE* null_sink = program_logs(o) ? nullptr : std::fopen("/dev/null", "w");
+  if (null_sink) console_stream = null_sink;
 
   // Reads reach a pipe or a terminal as they happen, and any output as they happen when
   // the input is live or a stream; otherwise a file is written in big pieces.
@@ -561,27 +641,28 @@ int main(int argc, char** argv) {
       outcomes.push_back(decode_file(o, *decoding, static_cast<int>(i), flush_each));
     }
   }
+  console_stream = stdout;
   if (null_sink) std::fclose(null_sink);
 
   bool failed = false;
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files
+  int32_t rate = 0;
   for (const FileOutcome& outcome : outcomes) {
     failed = failed || outcome.failed;
     read_any = read_any || outcome.read;
     stats_add(*total, outcome.stats);
     seen.peak = std::max(seen.peak, outcome.peak);
     seen.other_peak = std::max(seen.other_peak, outcome.other_peak);
+    rate = outcome.rate;
   }
   if (failed) return 2;
   if (read_any) return 0;
   if (!cli.quiet) {
     std::fflush(stdout);
-    const HintFacts facts{*total,          seen.peak,
-                          seen.other_peak, o.channel == "left" ? 0 : 1,
-                          o.decode.invert, o.decode.robust};
-    std::fprintf(stderr, "tavrel-decode: no tag read: %s\n", failure_hint(facts).c_str());
+    std::fprintf(stderr, "tavrel-decode: no tag read: %s\n",
+                 failure_hint(hint_facts(o, *total, seen.peak, seen.other_peak, rate)).c_str());
   }
   return 1;
 }

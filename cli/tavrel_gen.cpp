@@ -3,18 +3,24 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "cli/cli.hpp"
+#include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
+#include "lf/families/em4100.hpp"
+#include "lf/family_table.hpp"
+#include "synth/family_signal.hpp"
 #include "synth/tag_signal.hpp"
 
 using namespace tavrel;
@@ -25,20 +31,31 @@ namespace {
 std::string facts(const char* text) {
   char share[16];
   std::snprintf(share, sizeof share, "%.2f", high_threshold / 128.0);
+  std::string families;
+  for (int32_t i = 0; i < family_count; ++i) {
+    const Family& f = *family_table[i];
+    if (!family_renderable(f.modulation)) continue;
+    families += "\n  " + std::string(f.name) + ":" + (f.encode ? f.encode_form : "RAW") + "  (" +
+                f.title + ", RAW: " + std::to_string(f.frame_symbols / 4) + " hex digits)";
+  }
   return cli_fill(text, {{"rate", std::to_string(sample_rate)},
                          {"threshold", std::to_string(high_threshold)},
-                         {"threshold_share", share}});
+                         {"threshold_share", share},
+                         {"families", families}});
 }
 
 const std::string description =
-    facts(R"(Writes the Manchester-coded signal that a reader front end puts on the sound input
-while a tag with the given ID is in the field: its 64-bit EM4100 frame (nine header 1
-bits, ten rows of four data bits with even parity, four column parities, a stop bit)
-sent over and over. Several IDs give a sequence of tags, each for the given time, with
-silence before each and after the last.
+    facts(R"(Writes the signal that a reader front end puts on the sound input while a tag is
+in the field: its frame sent over and over. Several tags give a sequence, each for the given
+time, with silence before each and after the last.
 
-ID is the tag's 40-bit ID as 10 hex digits; spaces, ':' and '-' between them are
-ignored, so "84 00 04 39 16" and 8400043916 are the same tag.
+A TAG is an EM4100 tag's 40-bit ID as 10 hex digits (spaces, ':' and '-' between them are
+ignored, so "84 00 04 39 16" and 8400043916 are the same tag), or FAMILY:RAW for a tag of
+any family tavrel-decode reads: RAW is the "raw" of its JSON read, the frame's symbols in hex
+from its first sync symbol, so that any read plays back as it came (em4100:FF8E40027C54B3D8
+is tag 19004F246F). FAMILY:FORM takes the family's own form of a tag instead, as the list
+below gives it. The frame must pass its family's checks. The families and their forms:
+{families}
 
 The default file is what Tavrel records: {rate} samples/s, 8-bit unsigned stereo, the
 tag on the right channel and the left one silent. Play it into the sound input (for
@@ -48,18 +65,25 @@ device) to test the whole chain, or decode it with tavrel-decode.)");
 const ToolText tool_text = {
     "tavrel-gen",
     "write a sound file of proximity tags for Tavrel to read",
-    "ID...",
+    "TAG...",
     description.c_str(),
     R"(0 when the file was written, 1 when it could not be, 2 when the command line is
 wrong.)",
     R"(tavrel-gen 8400043916
 tavrel-gen -o noisy.flac --bits 16 --noise 0.05 --jitter 2 -s 10 8400043916
-tavrel-gen -o three.wav 0100000001 0200000002 0300000003)",
+tavrel-gen -o three.wav 0100000001 0200000002 0300000003
+tavrel-gen -o fob.wav em4100:FF8E40027C54B3D8)",
+};
+
+// One tag of the sequence.
+struct Tag {
+  const Family* family;
+  FrameBits frame;
 };
 
 struct Options {
   TagSignalOptions signal;
-  std::vector<uint64_t> ids;
+  std::vector<Tag> tags;
   std::vector<std::string> id_texts;
   std::string output;
   double seconds = 2.0;
@@ -70,31 +94,48 @@ struct Options {
   bool mono = false;
   std::string channel = "right";
   std::string parity_error;
-  std::string clock = "64";
-  uint64_t flip = 0;  ///< frame bits flipped in every frame
+  std::string clock;  ///< RF/n, or empty: each family's own
+  uint64_t flip = 0;  ///< EM4100 frame bits flipped in every frame
   double seed_given = 1;
   unsigned seed = 1;
 };
 
-// 10 hex digits, with spaces, ':' and '-' allowed between them.
-bool parse_id(const std::string& text, uint64_t& id) {
-  id = 0;
-  int digits = 0;
-  for (const char c : text) {
-    if (c == ' ' || c == ':' || c == '-') continue;
-    const char* hex = "0123456789abcdef";
-    const char* at = std::strchr(hex, std::tolower(static_cast<unsigned char>(c)));
-    if (!at || !*at || ++digits > 10) return false;
-    id = id << 4 | static_cast<uint64_t>(at - hex);
+// A TAG: FAMILY:RAW, FAMILY:FORM, or an EM4100 ID; "" or what is wrong with it.
+std::string parse_tag(const std::string& text, Tag& tag) {
+  const size_t colon = text.find(':');
+  const Family* family = colon == std::string::npos ? nullptr : family_named(text.substr(0, colon));
+  if (!family) {
+    // A bare ID is EM4100's, whose own form allows ':' between the digits.
+    tag.family = &family_em4100;
+    return family_em4100.encode(text.c_str(), tag.frame)
+               ? ""
+               : "a TAG is 10 hex digits or FAMILY:RAW, not " + text +
+                     " (--help lists the families)";
   }
-  return digits == 10;
+  tag.family = family;
+  const std::string rest = text.substr(colon + 1);
+  FrameBits frame{};
+  if (frame_from_hex(rest.c_str(), frame) && frame.count == family->frame_symbols) {
+    Fields fields{};
+    const Verdict verdict = family->decode(frame, fields);
+    if (verdict != frame_passed)
+      return text + " is no " + family->title + " frame: it fails its " + family->reasons[verdict] +
+             " check";
+    tag.frame = frame;
+    return "";
+  }
+  if (family->encode && family->encode(rest.c_str(), tag.frame)) return "";
+  return std::string(family->name) + ":" + rest + " is neither " + family->title + "'s RAW (" +
+         std::to_string(family->frame_symbols / 4) + " hex digits)" +
+         (family->encode ? std::string(" nor its form ") + family->encode_form : "");
 }
 
 // The options, in the order of the help text.
 void declare(Cli& cli, Options& o) {
   CLI::App& app = cli.app;
-  cli_file(cli, "-o,--output", o.output,
-           R"(The file to write (default: the first ID followed by ".wav"). The name's ending
+  cli_file(
+      cli, "-o,--output", o.output,
+      R"(The file to write (default: the first tag's ID, or FAMILY-RAW, followed by ".wav"). The name's ending
 chooses the format: .flac FLAC, .aif or .aiff AIFF, .au AU, .raw headerless samples,
 anything else WAV.)");
   cli_number(cli, "-s,--seconds", o.seconds, 0, 86400, "S",
@@ -120,14 +161,14 @@ and AU). The signal has 8-bit resolution whatever the format.)");
   cli_number(cli, "--jitter", o.signal.jitter, 0, 1000, "J",
              "Largest random shift of each edge, in samples (default 0).");
   cli_choice(cli, "--parity-error", o.parity_error, {"row", "column"},
-             R"(Flip the parity bit of data row 0 or of column 0 in every frame: Tavrel must not
-read such a tag while its parity tests are on.)");
-  cli_choice(cli, "--clock", o.clock, {"64", "32", "16"},
-             R"(The tag's data rate as a divider of the 125 kHz field (default 64: 1953.125
-bits/s). Faster tags need a higher --rate to keep their edges.)");
+             R"(Flip the parity bit of data row 0 or of column 0 in every frame of an EM4100
+tag: Tavrel must not read such a tag while its parity tests are on.)");
+  cli_choice(cli, "--clock", o.clock, {"64", "50", "40", "32", "16"},
+             R"(The tag's data rate as a divider of the 125 kHz field (default: the family's
+own, 64 for EM4100: 1953.125 bits/s). Faster tags need a higher --rate to keep their edges.)");
   cli_number(cli, "--seed", o.seed_given, 0, 4294967295.0, "N",
              "Seed of the noise and jitter (default 1).");
-  app.add_option("ID", o.id_texts, "Tag IDs, 10 hex digits each.");
+  app.add_option("TAG", o.id_texts, "Tags: EM4100 IDs of 10 hex digits, or FAMILY:RAW.");
 }
 
 Options parse(Cli& cli, int argc, char** argv) {
@@ -136,20 +177,39 @@ Options parse(Cli& cli, int argc, char** argv) {
   declare(cli, o);
   cli_parse(cli, std::vector<std::string>(argv + 1, argv + argc));
   for (const auto& t : o.id_texts) {
-    uint64_t id;
-    if (!parse_id(t, id)) cli_usage_error(cli, "an ID is 10 hex digits, not " + t);
-    o.ids.push_back(id);
+    Tag tag{};
+    if (const std::string problem = parse_tag(t, tag); !problem.empty())
+      cli_usage_error(cli, problem);
+    if (!family_renderable(tag.family->modulation))
+      cli_usage_error(cli, std::string(tag.family->title) + " tags cannot be written yet");
+    const auto& rates = tag.family->rates;
+    if (!o.clock.empty() &&
+        std::find(std::begin(rates), std::end(rates), std::stoi(o.clock)) == std::end(rates))
+      cli_usage_error(cli, std::string(tag.family->title) + " tags are not sent at RF/" + o.clock);
+    o.tags.push_back(tag);
   }
-  if (o.ids.empty()) cli_usage_error(cli, "no ID given");
-  if (!o.parity_error.empty()) o.flip = frame_bit(o.parity_error == "row" ? 13 : 59);
+  if (o.tags.empty()) cli_usage_error(cli, "no TAG given");
+  if (!o.parity_error.empty()) {
+    for (const Tag& tag : o.tags)
+      if (tag.family != &family_em4100)
+        cli_usage_error(cli, "--parity-error flips bits of EM4100 frames only");
+    o.flip = frame_bit(o.parity_error == "row" ? 13 : 59);
+  }
   if (o.output.empty()) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%010llX.wav", static_cast<unsigned long long>(o.ids[0]));
-    o.output = name;
+    // An EM4100 tag by its ID, as people write it; others by family and frame.
+    const Tag& first = o.tags[0];
+    char name[max_frame_symbols / 4 + 16];
+    if (first.family == &family_em4100) {
+      std::snprintf(name, sizeof name, "%010llX",
+                    static_cast<unsigned long long>(frame_data(first.frame.words[0])));
+    } else {
+      const int n = std::snprintf(name, sizeof name, "%s-", first.family->name);
+      frame_hex(first.frame, name + n);
+    }
+    o.output = std::string(name) + ".wav";
   }
   o.rate = static_cast<int>(o.rate_given);
   o.seed = static_cast<unsigned>(o.seed_given);
-  o.signal.bit_samples = o.rate * std::stoi(o.clock) / 125000.0;
   return o;
 }
 
@@ -181,14 +241,19 @@ int file_format(const Options& o) {
 // The signal channel, streamed: for each tag its gap of silence, then the tag.
 bool render(const Options& o, const SignalSink& sink) {
   const auto samples = [&](double seconds) { return seconds_to_samples(seconds, o.rate); };
-  for (size_t k = 0; k < o.ids.size(); ++k) {
+  for (size_t k = 0; k < o.tags.size(); ++k) {
+    const Tag& tag = o.tags[k];
     TagSignal signal{o.signal};
+    const int clock = o.clock.empty() ? tag.family->rates[0] : std::stoi(o.clock);
+    signal.options.bit_samples = clock_bit_samples(o.rate, clock);
     signal.random.seed(o.seed + static_cast<unsigned>(k));
+    FrameBits frame = tag.frame;
+    if (o.flip) frame.words[0] ^= o.flip;
     if (!render_silence(signal, samples(o.gap), sink) ||
-        !render_tag(signal, tag_frame(o.ids[k]) ^ o.flip, samples(o.seconds), sink)) {
+        !render_family(signal, *tag.family, frame, samples(o.seconds), sink)) {
       return false;
     }
-    if (k + 1 == o.ids.size() && !render_silence(signal, samples(o.gap), sink)) return false;
+    if (k + 1 == o.tags.size() && !render_silence(signal, samples(o.gap), sink)) return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 namespace tavrel {
 
@@ -18,6 +19,11 @@ extern ReadRegister read_register;
 /// Takes one recognised frame's number: updates the register and writes or rewrites the
 /// console line. Worker thread.
 void record(int32_t id_high, int32_t id_low);
+
+/// Writes a read's line of the console log to `out`: a new line with `number`, or, when
+/// `again` (the same tag as the line's), the line rewritten in place with the running repeat
+/// number `n`, counted from 0. Any thread, one at a time per stream.
+void write_log_line(std::FILE* out, const char* number, bool again, int32_t n);
 
 /// Puts the decoding path back as at program start: an empty half-bit ring, the parity
 /// tests on, no read in the register. For tools and tests that decode more than once;

@@ -92,6 +92,8 @@ struct Family {
   int32_t sync_symbols;   ///< 1 to 64
   bool either_polarity;   ///< also search the complement (ASK Manchester and NRZ levels
                           ///< come upside down from some front ends)
+  bool animal_field;      ///< also at 134.2 kHz, the field of animal-tag readers, which
+                          ///< makes every symbol 7 % shorter
   /// Checks one frame (frame_symbols symbols, sync first) and, when it passes, fills
   /// `fields`. Returns frame_passed or the reason it failed.
   Verdict (*decode)(const FrameBits& frame, Fields& fields);

@@ -10,22 +10,29 @@
 
 namespace tavrel {
 
-/// One decision.
+/// One decision, and what the line code says around it.
 struct Symbol {
   uint8_t value;  ///< 0 or 1, in the convention of Modulation
-  uint8_t fault;  ///< 1: the line code around this symbol is broken (a change between two
-                  ///< Manchester bits where none belongs, or none where one does; a missing
-                  ///< biphase boundary change); frames with many are not sure
+  uint8_t quiet;  ///< 1: the line code wants no change of level just before this symbol
+                  ///< (between two different Manchester bits); 0: it wants one, of at least
+                  ///< half a typical margin, or says nothing
   float margin;   ///< the decision's distance from its threshold, >= 0, in the
                   ///< demodulator's own unit: only compared with the lane's other margins
+  float change;   ///< the change of level just before this symbol, in the margin's unit,
+                  ///< signed so that the one the code wants is positive; +infinity where the
+                  ///< code says nothing
   int64_t end;    ///< stream sample index just after the symbol
 };
 
 /// A demodulator's lane: what its symbols are.
 struct LaneInfo {
   Modulation modulation;
-  int32_t rate;  ///< RF/n: symbols last n periods of the 125 kHz field (nominally)
+  int32_t rate;     ///< RF/n: symbols last n periods of the reader's field (nominally)
+  double field_hz;  ///< the reader's field: 125 kHz, or 134.2 kHz for animal tags
 };
+
+constexpr double field_hz = 125000;         ///< the field of most readers
+constexpr double animal_field_hz = 134200;  ///< the field of animal-tag (ISO 11785) readers
 
 /// How the signal looked on a lane over its last symbols, for a read.
 struct SignalMeasure {
@@ -33,6 +40,16 @@ struct SignalMeasure {
   double offset;          ///< middle level minus 128, 8-bit steps
   double snr_db;          ///< signal power over noise power
   double symbol_samples;  ///< recovered symbol period, samples
+};
+
+/// What a demodulator measured of the signal over a stretch of samples, after each block
+/// of decisions: only shown (the pictures draw it), no decision depends on it.
+struct LevelSpan {
+  int64_t start;  ///< first sample of the stretch
+  int64_t end;    ///< sample just after it
+  int32_t rate;   ///< RF/n of the loop that measured it
+  double middle;  ///< middle level minus 128, 8-bit steps
+  double swing;   ///< peak deviation from the middle, 8-bit steps
 };
 
 /// Where a demodulator's decisions go. Called on the decoding thread, in stream order per

@@ -18,10 +18,6 @@ namespace tavrel {
 
 namespace {
 
-struct Rgb {
-  double r, g, b;
-};
-
 constexpr Rgb ink{0.1, 0.1, 0.1};
 constexpr Rgb faint{0.55, 0.55, 0.55};
 constexpr Rgb grid{0.9, 0.9, 0.9};
@@ -32,13 +28,12 @@ constexpr Rgb low_colour{0.96, 0.66, 0.22};
 constexpr Rgb dropped_colour{0.85, 0.0, 0.0};
 constexpr Rgb half_fill{0.75, 0.82, 0.93};
 constexpr Rgb read_colour{0.05, 0.5, 0.15};
-constexpr Rgb robust_colour{0.45, 0.15, 0.65};
+constexpr Rgb levels_colour{0.45, 0.15, 0.65};
 constexpr double swing_dash[] = {2, 3};  ///< dotted: apart from the thresholds' dashes in grey
-// By test result: too few, header, Manchester, row parity, column parity, stop bit, read.
-constexpr Rgb check_colours[] = {{0.7, 0.7, 0.7},  {0.4, 0.4, 0.4}, {0.85, 0.0, 0.0},
-                                 {0.9, 0.5, 0.0},  {0.5, 0.2, 0.7}, {0.0, 0.55, 0.65},
-                                 {0.05, 0.5, 0.15}};
-static_assert(std::size(check_colours) == frame_check_count);
+// By test result, as every report colours them.
+constexpr Rgb check_colour(int result) {
+  return frame_check_reasons[result].colour;
+}
 constexpr const char* font = "DejaVu Sans";
 
 constexpr double label_width = 150;  ///< px left of the plot for lane names and scales
@@ -169,13 +164,13 @@ double row_y(const Box& box, int32_t rows, double row, double within) {
 constexpr double signal_ticks[] = {-128, -64, 0, 64, 127};
 
 // The tolerant path's middle (solid) and middle +- swing (dotted) as steps, block by block.
-void draw_robust_levels(const Frame& f, const Layout& layout, const Box& box) {
+void draw_levels(const Frame& f, const Layout& layout, const Box& box) {
   cairo_t* cr = f.cr;
   for (const double side : {-1.0, 0.0, 1.0}) {
     bool open = false;
     double last_end = 0;
     for (const Mark& m : layout.marks) {
-      if (m.kind != MarkKind::robust_level) continue;
+      if (m.kind != MarkKind::levels) continue;
       const double y = scaled(box, -128, 128, std::clamp(m.low + side * m.high, -128.0, 128.0));
       if (!open || m.start > last_end + 1e-9)
         cairo_move_to(cr, f.x(m.start), y);
@@ -186,7 +181,7 @@ void draw_robust_levels(const Frame& f, const Layout& layout, const Box& box) {
       last_end = m.end;
     }
     if (!open) continue;
-    colour(cr, robust_colour);
+    colour(cr, levels_colour);
     if (side != 0) cairo_set_dash(cr, swing_dash, 2, 0);
     cairo_set_line_width(cr, side == 0 ? 2.0 : 1.6);
     cairo_stroke(cr);
@@ -255,7 +250,7 @@ void draw_signal(const Frame& f, const Layout& layout, const Box& box) {
     }
   }
   cairo_stroke(cr);
-  draw_robust_levels(f, layout, box);
+  draw_levels(f, layout, box);
 }
 
 void draw_runs(const Frame& f, const Layout& layout, int32_t lane, const Box& box) {
@@ -343,7 +338,7 @@ void draw_windows(const Frame& f, const Layout& layout, const Lane& lane_info, i
     switch (m.kind) {
       case MarkKind::window: {
         row_read[static_cast<size_t>(m.low)] = static_cast<FrameCheck>(m.high) == FrameCheck::ok;
-        const Rgb c = check_colours[static_cast<int>(m.high)];
+        const Rgb c = check_colour(static_cast<int>(m.high));
         colour(cr, c);
         // Windows that failed are the many; the frame read stands out.
         const double width = row_read[static_cast<size_t>(m.low)] ? 2 : 0.8;
@@ -399,7 +394,7 @@ void draw_tests(const Frame& f, const Layout& layout, const Lane& lane_info, int
   for (const Mark& m : layout.marks) {
     if (m.lane != lane || m.kind != MarkKind::test) continue;
     const int result = static_cast<int>(m.low);
-    colour(cr, check_colours[result]);
+    colour(cr, check_colour(result));
     const double x = f.x(m.start);
     line(cr, x, row_y(box, rows, m.low, 0.1), x, row_y(box, rows, m.low, 0.9), 1.2);
     result_shape(cr, result, x, row_y(box, rows, m.low, 0.5), 3.5);
@@ -473,8 +468,8 @@ void draw_scale(const Frame& f, const Layout& layout, const Lane& lane, int32_t 
     case LaneKind::tests:
       text_at(cr, 10, box.top - 1, lane.name, 12, 0, true);
       for (int32_t r = 0; r < lane.rows; ++r)
-        text_at(cr, x, row_y(box, lane.rows, r, 0.5) + 4, check_name(static_cast<FrameCheck>(r)),
-                10, 1);
+        text_at(cr, x, row_y(box, lane.rows, r, 0.5) + 4,
+                reason_of(static_cast<FrameCheck>(r)).label, 10, 1);
       break;
     case LaneKind::windows:
     case LaneKind::reads:
@@ -544,29 +539,32 @@ double legend_entry(cairo_t* cr, double x, double y, const char* text, Draw draw
   return x + 26 + text_width(cr, text) + 22;
 }
 
-void draw_legend(cairo_t* cr, double left, double right, double y, bool robust) {
+// The legend of what the picture holds: an entry for each kind of mark drawn.
+void draw_legend(cairo_t* cr, double left, double right, double y, const Layout& layout) {
   struct Entry {
     const char* text;
     int what;
+    MarkKind shown_by;  ///< the entry is drawn when the layout holds such a mark
   };
-  static constexpr Entry entries[] = {{"samples", 0},
-                                      {"threshold", 1},
-                                      {"dead band", 2},
-                                      {"high run", 3},
-                                      {"low run", 4},
-                                      {"dropped run", 5},
-                                      {"half-bit 1", 6},
-                                      {"bit 1", 7},
-                                      {"bit 0", 8},
-                                      {"equal pair: no bit", 9},
-                                      {"header passed, then failed", 10},
-                                      {"frame read", 11},
-                                      {"new block", 12},
-                                      {"robust: middle, middle ± swing", 13}};
+  static constexpr Entry entries[] = {{"samples", 0, MarkKind::trace},
+                                      {"threshold", 1, MarkKind::threshold},
+                                      {"dead band", 2, MarkKind::dead_band},
+                                      {"high run", 3, MarkKind::run_band},
+                                      {"low run", 4, MarkKind::run_band},
+                                      {"dropped run", 5, MarkKind::run_band},
+                                      {"half-bit 1", 6, MarkKind::run_band},
+                                      {"bit 1", 7, MarkKind::run_band},
+                                      {"bit 0", 8, MarkKind::run_band},
+                                      {"equal pair: no bit", 9, MarkKind::run_band},
+                                      {"header passed, then failed", 10, MarkKind::run_band},
+                                      {"frame read", 11, MarkKind::trace},
+                                      {"new block", 12, MarkKind::run_band},
+                                      {"measured middle, middle ± swing", 13, MarkKind::levels}};
   double x = left;
   for (const Entry& e : entries) {
-    // The tolerant path draws only the samples, its levels and its reads.
-    if (robust ? e.what > 2 && e.what != 11 && e.what != 13 : e.what == 13) continue;
+    if (std::none_of(layout.marks.begin(), layout.marks.end(),
+                     [&e](const Mark& m) { return m.kind == e.shown_by; }))
+      continue;
     cairo_select_font_face(cr, font, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 11);
     if (x + 48 + text_width(cr, e.text) > right) {
@@ -628,7 +626,7 @@ void draw_legend(cairo_t* cr, double left, double right, double y, bool robust) 
           cross(cr, sx + 10, sy, 3.5, 1.2);
           break;
         case 10:
-          colour(cr, check_colours[static_cast<int>(FrameCheck::row_parity)]);
+          colour(cr, check_colour(static_cast<int>(FrameCheck::row_parity)));
           line(cr, sx, sy + 5, sx + 18, sy + 5, 2);
           line(cr, sx, sy - 5, sx, sy + 6, 1.5);
           line(cr, sx + 18, sy - 5, sx + 18, sy + 6, 1.5);
@@ -640,7 +638,7 @@ void draw_legend(cairo_t* cr, double left, double right, double y, bool robust) 
           line(cr, sx + 20, sy - 5, sx + 20, sy + 5, 2);
           break;
         case 13:
-          colour(cr, robust_colour);
+          colour(cr, levels_colour);
           line(cr, sx, sy, sx + 20, sy, 2);
           cairo_set_dash(cr, swing_dash, 2, 0);
           line(cr, sx, sy - 5, sx + 20, sy - 5, 1.6);
@@ -720,9 +718,7 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   }
   draw_blocks(f, layout, lanes_top, lanes_bottom);
   draw_axis(f, lanes_top, lanes_bottom + 4);
-  const bool robust = std::any_of(layout.marks.begin(), layout.marks.end(),
-                                  [](const Mark& m) { return m.kind == MarkKind::robust_level; });
-  draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20, robust);
+  draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20, layout);
 }
 
 }  // namespace

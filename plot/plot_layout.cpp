@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <iterator>
 
+#include "capture/wave_capture.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
+#include "frontend/slice_pass.hpp"
 
 namespace tavrel {
 
@@ -14,15 +16,16 @@ namespace tavrel {
 // one run long: events this far before and behind the stretch can still be drawn in it.
 constexpr int64_t window_reach = int64_t{ring_size} * max_run;
 
-void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
-                int32_t clock, double from_seconds, double seconds) {
+void plot_begin(PlotStretch& p, const std::string& file, const PlotSetting& setting,
+                double from_seconds, double seconds) {
   p.file = file;
-  p.options = options;
-  p.clock = clock;
-  p.file_rate = 0;
+  p.facts = setting.facts;
+  p.both_polarities = setting.invert == -1;
+  p.first_inverted = setting.invert == 1;
+  p.clock = setting.clock;
   p.from_seconds = from_seconds;
   p.seconds = seconds;
-  plot_rate(p, options.rate);
+  plot_rate(p, setting.rate);
   p.first = 0;
   p.seen = 0;
   p.level_sum = 0;
@@ -35,19 +38,18 @@ void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& op
   p.event_limit = 8192;
   p.last_read.clear();
   p.levels.clear();
-  p.robust_clock = 0;
-  p.robust_bit = 0;
+  p.read_clock = 0;
 }
 
 void plot_rate(PlotStretch& p, double rate) {
-  p.options.rate = rate;
+  p.rate = rate;
   p.from = p.from_seconds < 0 ? -1 : std::llround(p.from_seconds * rate);
   p.length = std::max<int64_t>(1, std::llround(p.seconds * rate));
 }
 
-void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
-                        int32_t clock, double seconds) {
-  plot_begin(p, file, options, clock, -1, seconds);
+void plot_begin_rolling(PlotStretch& p, const std::string& file, const PlotSetting& setting,
+                        double seconds) {
+  plot_begin(p, file, setting, -1, seconds);
   p.rolling = true;
 }
 
@@ -66,8 +68,8 @@ static void drop_before(PlotStretch& p, int64_t index) {
 }
 
 void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n) {
-  if (p.options.rate == 0) plot_rate(p, sample_rate);  // a raw stream at the program's rate
-  const int64_t ms = std::max<int64_t>(1, std::llround(p.options.rate / 1000));
+  if (p.rate == 0) plot_rate(p, sample_rate);
+  const int64_t ms = std::max<int64_t>(1, std::llround(p.rate / 1000));
   if (p.rolling) {
     p.samples.insert(p.samples.end(), samples, samples + n);
     p.seen += n;
@@ -127,31 +129,28 @@ void plot_event(PlotStretch& p, const WatchEvent& event) {
   }
 }
 
-static std::string number_of(const Read& read) {
-  return std::to_string(read.frame.number.id_high) + "." + std::to_string(read.frame.number.id_low);
+static std::string number_of(const TagRead& read) {
+  const Field* number = field_find(read.fields, "number");
+  return number ? number->text : "";
 }
 
-void plot_read(PlotStretch& p, const Read& read) {
+void plot_read(PlotStretch& p, const TagRead& read) {
   ++p.read_count;
   p.last_read = number_of(read);
   if (p.rolling) {
-    const double keep = static_cast<double>(p.seen - rolling_keep(p)) / p.options.rate;
-    std::erase_if(p.reads, [keep](const Read& r) { return r.time < keep; });
+    const double keep = static_cast<double>(p.seen - rolling_keep(p)) / p.rate;
+    std::erase_if(p.reads, [keep](const TagRead& r) { return r.time < keep; });
     p.reads.push_back(read);
     return;
   }
-  const int64_t end = std::llround(read.time * p.options.rate);
+  const int64_t end = std::llround(read.time * p.rate);
   if (p.from < 0 || (end > p.from && end <= p.from + p.length + window_reach)) {
     p.reads.push_back(read);
-    p.reads.back().robust = nullptr;  // only valid during the call
-    if (read.robust && p.robust_clock == 0) {
-      p.robust_clock = read.robust->clock;
-      p.robust_bit = read.robust->bit_samples;
-    }
+    if (p.read_clock == 0) p.read_clock = read.clock;
   }
 }
 
-void plot_levels(PlotStretch& p, const RobustLevels& levels) {
+void plot_levels(PlotStretch& p, const LevelSpan& levels) {
   if (p.from >= 0) {
     if (levels.end > p.from && levels.start < p.from + p.length) p.levels.push_back(levels);
     return;
@@ -159,7 +158,7 @@ void plot_levels(PlotStretch& p, const RobustLevels& levels) {
   p.levels.push_back(levels);
   if (p.levels.size() >= 8192) {
     const int64_t keep = p.seen - 2 * p.length;
-    std::erase_if(p.levels, [keep](const RobustLevels& l) { return l.end < keep; });
+    std::erase_if(p.levels, [keep](const LevelSpan& l) { return l.end < keep; });
   }
 }
 
@@ -171,10 +170,10 @@ struct Builder {
   int64_t from;  ///< first sample of the stretch
   int64_t to;    ///< first sample behind it
 
-  double ms(int64_t sample) const { return static_cast<double>(sample) * 1000.0 / p.options.rate; }
+  double ms(int64_t sample) const { return static_cast<double>(sample) * 1000.0 / p.rate; }
   bool shown(int64_t start, int64_t end) const { return end > from && start < to; }
   int32_t lane(LaneKind kind, bool inverted, int32_t rows, std::string name) {
-    if (inverted && p.options.invert == invert_auto) name += " (inverted)";
+    if (inverted && p.both_polarities) name += " (inverted)";
     out.lanes.push_back({kind, inverted, rows, std::move(name)});
     return static_cast<int32_t>(out.lanes.size()) - 1;
   }
@@ -196,24 +195,26 @@ std::string format(const char* pattern, double value) {
   return text;
 }
 
-void add_signal(Builder& b) {
+// The samples; the program's thresholds when its path sliced them.
+void add_signal(Builder& b, bool sliced) {
   const int32_t lane = b.lane(LaneKind::signal, false, 1, "signal");
-  b.mark(MarkKind::dead_band, lane, b.from, b.to, low_threshold, high_threshold);
-  for (const int8_t level : {low_threshold, high_threshold})
-    b.mark(MarkKind::threshold, lane, b.from, b.to, level, level, format("%+.0f", level));
+  if (sliced) {
+    b.mark(MarkKind::dead_band, lane, b.from, b.to, low_threshold, high_threshold);
+    for (const int8_t level : {low_threshold, high_threshold})
+      b.mark(MarkKind::threshold, lane, b.from, b.to, level, level, format("%+.0f", level));
+  }
   const int64_t skip = std::max<int64_t>(0, b.from - b.p.first);
   const int64_t end = std::min<int64_t>(b.to - b.p.first, static_cast<int64_t>(b.p.samples.size()));
   for (int64_t i = skip; i < end; ++i)
     b.out.trace.push_back(static_cast<int8_t>(b.p.samples[static_cast<size_t>(i)] - 128));
   b.mark(MarkKind::trace, lane, b.p.first + skip, b.p.first + std::max(skip, end), 0, 0);
   b.out.sample_ms = b.ms(1);
-  // The tolerant path's loop at the clock of its reads (or the default clock) as it measured
-  // the signal, block by block.
-  const int32_t clock = b.p.robust_clock != 0 ? b.p.robust_clock : b.p.clock;
-  for (const RobustLevels& l : b.p.levels) {
-    if (l.clock == clock && b.shown(l.start, l.end))
-      b.mark(MarkKind::robust_level, lane, std::max(l.start, b.from), std::min(l.end, b.to),
-             l.middle, l.swing);
+  // The levels measured at the data rate of the reads (or the default one), block by block.
+  const int32_t clock = b.p.read_clock != 0 ? b.p.read_clock : b.p.clock;
+  for (const LevelSpan& l : b.p.levels) {
+    if (l.rate == clock && b.shown(l.start, l.end))
+      b.mark(MarkKind::levels, lane, std::max(l.start, b.from), std::min(l.end, b.to), l.middle,
+             l.swing);
   }
 }
 
@@ -256,8 +257,9 @@ void add_pass(Builder& b, const std::vector<const WatchEvent*>& pass, bool inver
 
   const int32_t half_lane = b.lane(LaneKind::half_bits, inverted, 1, "half-bits");
   const int32_t window_lane = b.lane(LaneKind::windows, inverted, 1, "header passed");
-  const int32_t test_lane = b.lane(LaneKind::tests, inverted,
-                                   static_cast<int32_t>(std::size(check_names)), "frame tests");
+  const int32_t test_lane =
+      b.lane(LaneKind::tests, inverted, static_cast<int32_t>(std::size(frame_check_reasons)),
+             "frame tests");
   std::vector<int64_t> row_ends;
   for (size_t j = 0; j < tested.size(); ++j) {
     const WatchEvent& e = *tested[j].event;
@@ -278,7 +280,7 @@ void add_pass(Builder& b, const std::vector<const WatchEvent*>& pass, bool inver
     if (!b.shown(tested[oldest].event->start, end)) continue;
     const int32_t row = row_for(row_ends, tested[oldest].event->start, end, b.p.length / 10);
     b.mark(MarkKind::window, window_lane, tested[oldest].event->start, end, row, result,
-           check_name(e.result));
+           reason_of(e.result).label);
     // Pairs counted from the window's true start, so that bits keep their places; the
     // first equal pair is where the Manchester test stopped.
     for (int64_t k = true_start; k < last; k += 2) {
@@ -301,8 +303,8 @@ void add_pass(Builder& b, const std::vector<const WatchEvent*>& pass, bool inver
 size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) {
   const int32_t lane = b.lane(LaneKind::reads, false, 1, "reads");
   size_t shown = 0;
-  for (const Read& read : b.p.reads) {
-    const int64_t end = std::llround(read.time * b.p.options.rate);
+  for (const TagRead& read : b.p.reads) {
+    const int64_t end = read.end;
     if (end <= b.from) continue;
     if (end <= b.to) ++shown;
     // The frame starts with the window's oldest half-bit, 128 tests back in its pass.
@@ -316,8 +318,9 @@ size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) 
       start = e.start;
       if (++back == ring_size) break;
     }
-    // The tolerant path has no passes: its frame is 64 of its bits long.
-    if (start == end) start = end - std::llround(64 * b.p.robust_bit);
+    // Without passes, the frame is as long as its symbols at the period measured.
+    if (start == end && read.measured)
+      start = end - std::llround(read.frame.count * read.measure.symbol_samples);
     if (b.shown(start, end))
       b.mark(MarkKind::read, lane, start, end, read.repeat, read.repeat, number_of(read));
   }
@@ -336,39 +339,26 @@ Layout plot_layout(const PlotStretch& p) {
   // The events of each polarity's passes, in order: passes of both alternate by block.
   std::vector<const WatchEvent*> passes[2];
   for (const WatchEvent& e : p.events) passes[e.inverted ? 1 : 0].push_back(&e);
-  const bool both = p.options.invert == invert_auto;
-  const bool first_inverted = p.options.invert == 1;
-
-  add_signal(b);
-  // The tolerant path slices nothing: no runs, half-bits or windows to show.
-  if (!p.options.robust) {
-    add_runs(b, passes[first_inverted ? 1 : 0]);
+  // Only the program's path slices: without its events there are no runs, half-bits or
+  // windows to show.
+  const bool sliced = !p.events.empty();
+  add_signal(b, sliced);
+  if (sliced) {
+    add_runs(b, passes[p.first_inverted ? 1 : 0]);
     for (const bool inverted : {false, true}) {
-      if (both || inverted == first_inverted) add_pass(b, passes[inverted ? 1 : 0], inverted);
+      if (p.both_polarities || inverted == p.first_inverted)
+        add_pass(b, passes[inverted ? 1 : 0], inverted);
     }
   }
   const size_t reads = add_reads(b, passes);
-  for (const WatchEvent* e : passes[first_inverted ? 1 : 0]) {
+  for (const WatchEvent* e : passes[p.first_inverted ? 1 : 0]) {
     if (e->kind == WatchKind::block && e->start >= b.from && e->start < b.to)
       b.mark(MarkKind::block, -1, e->start, e->start, 0, 0);
   }
 
-  const char* polarity = both ? "both" : first_inverted ? "inverted" : "normal";
   char title[512];
-  if (p.options.robust) {
-    const int32_t clock = p.robust_clock != 0 ? p.robust_clock : p.clock;
-    std::snprintf(title, sizeof title,
-                  "%s  |  %d samples/s, robust: polarity and clock found by the decoder, levels "
-                  "of RF/%d  |  %zu read%s ending in %.1f to %.1f ms",
-                  p.file.c_str(), p.file_rate, clock, reads, reads == 1 ? "" : "s", out.from,
-                  out.to);
-  } else {
-    std::snprintf(title, sizeof title,
-                  "%s  |  %d samples/s (decoded at %.0f/s), polarity %s, clock RF/%d, parity %s"
-                  "  |  %zu read%s ending in %.1f to %.1f ms",
-                  p.file.c_str(), p.file_rate, p.options.rate, polarity, p.clock,
-                  p.options.parity ? "on" : "off", reads, reads == 1 ? "" : "s", out.from, out.to);
-  }
+  std::snprintf(title, sizeof title, "%s  |  %s  |  %zu read%s ending in %.1f to %.1f ms",
+                p.file.c_str(), p.facts.c_str(), reads, reads == 1 ? "" : "s", out.from, out.to);
   out.title = title;
   out.hint = p.hint;
   if (p.read_count > 0) {

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "report/decode_run.hpp"
+#include "decode/half_bit_ring.hpp"
+#include "lf/read.hpp"
+#include "report/reasons.hpp"
+#include "report/watch.hpp"
 
 namespace tavrel {
 
@@ -19,9 +22,11 @@ constexpr int32_t shown_run = 40;             ///< samples; longer runs are draw
 /// What the decoder saw of one stretch, gathered while a recording is decoded.
 struct PlotStretch {
   std::string file;
-  DecodeOptions options;
-  int32_t clock;                   ///< the tag's data rate as a divider of the field
-  int32_t file_rate;               ///< samples per second in the file
+  std::string facts;               ///< the title's middle: rate, path and its settings
+  double rate;                     ///< samples per second of the decoded stream
+  bool both_polarities;            ///< the program's path slices every block both ways
+  bool first_inverted;             ///< its first (or only) pass slices with invert set
+  int32_t clock;                   ///< the data rate whose levels are drawn before a read
   int64_t from;                    ///< first sample of the stretch; -1 until signal is found
   int64_t length;                  ///< samples in the stretch
   int64_t first;                   ///< sample index of samples[0]
@@ -29,7 +34,7 @@ struct PlotStretch {
   int64_t level_sum;               ///< steps from the middle, summed over this millisecond
   std::vector<uint8_t> samples;    ///< the analysed channel, unsigned, as taken
   std::vector<WatchEvent> events;  ///< passes, runs and tests in and just before the stretch
-  std::vector<Read> reads;         ///< reads whose frame ends in the stretch
+  std::vector<TagRead> reads;      ///< reads whose frame ends in the stretch
   std::string hint;                ///< why the whole recording gave no read, if it did not
   int64_t read_count;              ///< reads in the whole recording
   bool rolling;                    ///< keep only the latest stretch, for plot_last
@@ -37,24 +42,32 @@ struct PlotStretch {
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
   double from_seconds;             ///< as asked, for plot_rate
   double seconds;
-  std::vector<RobustLevels> levels;  ///< the tolerant path's, in and around the stretch
-  int32_t robust_clock;              ///< the clock of the tolerant path's reads; 0 before one
-  double robust_bit;                 ///< their bit period, samples
+  std::vector<LevelSpan> levels;  ///< measured by the tolerant path, in and around the stretch
+  int32_t read_clock;             ///< RF/n of the first read kept; 0 before one
+};
+
+/// How a stretch is decoded, for its title and lanes.
+struct PlotSetting {
+  std::string facts;  ///< the title's middle: rate, path and its settings
+  double rate;        ///< samples per second of the decoded stream; 0 until known
+  int32_t invert;     ///< the program's path: 0, 1, or -1 for both polarities
+  int32_t clock;      ///< the data rate whose levels are drawn before a read
 };
 
 /// Starts gathering a stretch of `seconds` from `from_seconds`; when that is negative,
 /// from 2 ms before the first millisecond whose samples lie signal_steps or more from the
 /// middle on average (or, without one, the last stretch).
-void plot_begin(PlotStretch& p, const std::string& file, const DecodeOptions& options,
-                int32_t clock, double from_seconds, double seconds);
+void plot_begin(PlotStretch& p, const std::string& file, const PlotSetting& setting,
+                double from_seconds, double seconds);
 
 /// Starts gathering for plot_last: only what the latest stretch of `seconds` needs is
 /// kept, however long the input runs.
-void plot_begin_rolling(PlotStretch& p, const std::string& file, const DecodeOptions& options,
-                        int32_t clock, double seconds);
+void plot_begin_rolling(PlotStretch& p, const std::string& file, const PlotSetting& setting,
+                        double seconds);
 
 /// The stream's rate is known (the tolerant path decodes at the file's own rate): places
-/// the stretch at it. Before any samples.
+/// the stretch at it. Before any samples; a stream whose rate is never told is taken at
+/// the sound input's.
 void plot_rate(PlotStretch& p, double rate);
 
 /// Takes the next `n` samples of the analysed channel, before the decoder gets them.
@@ -62,8 +75,8 @@ void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
 
 /// Takes one event or read of the watch.
 void plot_event(PlotStretch& p, const WatchEvent& event);
-void plot_read(PlotStretch& p, const Read& read);
-void plot_levels(PlotStretch& p, const RobustLevels& levels);
+void plot_read(PlotStretch& p, const TagRead& read);
+void plot_levels(PlotStretch& p, const LevelSpan& levels);
 
 enum class LaneKind : uint8_t {
   signal,     ///< samples in signed steps, thresholds, dead band
@@ -82,22 +95,22 @@ struct Lane {
 };
 
 enum class MarkKind : uint8_t {
-  dead_band,     ///< signal: low..high in signed steps
-  threshold,     ///< signal: a line at `low` signed steps
-  robust_level,  ///< signal: the tolerant path's middle `low` and swing `high`, signed steps
-  trace,         ///< signal: the samples (Layout::trace)
-  block,         ///< every lane: a pass starts with an empty window at `start`
-  run_band,      ///< runs: low..high samples taken as one (value 1) or two (2) half-bits
-  high_run,      ///< runs: a run of `low` samples above the thresholds' band
-  low_run,       ///< runs: the same below
-  dropped,       ///< runs: the run over the same span was dropped
-  half_bit,      ///< half_bits: level `low`
-  window,        ///< windows: in row `low`, tested with result `high`
-  bit_one,       ///< windows: a (0,1) pair in row `low`
-  bit_zero,      ///< windows: a (1,0) pair in row `low`
-  bit_invalid,   ///< windows: an equal pair in row `low`: no bit
-  test,          ///< tests: the window ending at `start` tested with result `low` (its row)
-  read,          ///< reads: the frame read, `text` its number
+  dead_band,    ///< signal: low..high in signed steps
+  threshold,    ///< signal: a line at `low` signed steps
+  levels,       ///< signal: the measured middle `low` and swing `high`, signed steps
+  trace,        ///< signal: the samples (Layout::trace)
+  block,        ///< every lane: a pass starts with an empty window at `start`
+  run_band,     ///< runs: low..high samples taken as one (value 1) or two (2) half-bits
+  high_run,     ///< runs: a run of `low` samples above the thresholds' band
+  low_run,      ///< runs: the same below
+  dropped,      ///< runs: the run over the same span was dropped
+  half_bit,     ///< half_bits: level `low`
+  window,       ///< windows: in row `low`, tested with result `high`
+  bit_one,      ///< windows: a (0,1) pair in row `low`
+  bit_zero,     ///< windows: a (1,0) pair in row `low`
+  bit_invalid,  ///< windows: an equal pair in row `low`: no bit
+  test,         ///< tests: the window ending at `start` tested with result `low` (its row)
+  read,         ///< reads: the frame read, `text` its number
 };
 
 struct Mark {
@@ -121,16 +134,6 @@ struct Layout {
   std::vector<int8_t> trace;  ///< signed samples, the first at `from`
   double sample_ms;           ///< ms between two samples of the trace
 };
-
-/// By FrameCheck result, in its order: as the tests lane and the legend show them.
-/// Here in the header, so that the picture module needs no code of the tools' library.
-inline constexpr const char* check_names[] = {
-    "too few half-bits", "header", "Manchester", "row parity", "column parity", "stop bit", "read"};
-static_assert(std::size(check_names) == frame_check_count);
-
-inline const char* check_name(FrameCheck result) {
-  return check_names[static_cast<size_t>(result)];
-}
 
 /// The lanes and marks for what `p` gathered.
 Layout plot_layout(const PlotStretch& p);

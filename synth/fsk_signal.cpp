@@ -37,14 +37,8 @@ std::vector<uint8_t> fsk_condition_recording(const SignalCondition& c, const Fra
                                              int64_t lead) {
   FskSignal signal;
   TagSignalOptions& o = signal.line.options;
-  o.amplitude = c.swing / 128;
-  o.dc_offset = c.offset / 128;
+  o = condition_options(c, swap, divider);
   o.noise = c.snr_db < 99 ? tone_noise_for_snr(o.amplitude, c.snr_db) : 0;
-  o.highpass_hz = c.highpass_hz;
-  o.drift = c.drift / 128;
-  o.rate = c.rate;
-  o.bit_samples = clock_bit_samples(c.rate, divider) / (1 + c.rate_error);
-  o.invert = swap;
   signal.divider = divider;
   signal.line.random.seed(seed);
   std::vector<uint8_t> out;

@@ -6,17 +6,6 @@
 
 namespace tavrel {
 
-uint64_t tag_frame(uint64_t id40) {
-  uint64_t bits = 0x1FF;  // header
-  unsigned columns = 0;
-  for (int r = 0; r < 10; ++r) {
-    const unsigned nibble = static_cast<unsigned>(id40 >> (36 - 4 * r)) & 0xF;
-    columns ^= nibble;
-    bits = bits << 5 | nibble << 1 | (__builtin_popcount(nibble) & 1);
-  }
-  return bits << 5 | columns << 1;  // stop bit 0
-}
-
 double noise_for_snr(double amplitude, double snr_db) {
   return amplitude * std::pow(10.0, -snr_db / 20.0);
 }
@@ -176,8 +165,7 @@ std::vector<uint8_t> to_stereo(const std::vector<uint8_t>& right) {
   return stereo;
 }
 
-std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
-                                         unsigned seed, int frames) {
+TagSignalOptions condition_options(const SignalCondition& c, bool invert, int clock) {
   TagSignalOptions o;
   o.amplitude = c.swing / 128;
   o.dc_offset = c.offset / 128;
@@ -185,9 +173,14 @@ std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, 
   o.highpass_hz = c.highpass_hz;
   o.drift = c.drift / 128;
   o.rate = c.rate;
-  o.bit_samples = clock_bit_samples(c.rate, c.clock) / (1 + c.rate_error);
+  o.bit_samples = clock_bit_samples(c.rate, clock != 0 ? clock : c.clock) / (1 + c.rate_error);
   o.invert = invert;
-  TagSignal signal{o};
+  return o;
+}
+
+std::vector<uint8_t> condition_recording(const SignalCondition& c, uint64_t id, bool invert,
+                                         unsigned seed, int frames) {
+  TagSignal signal{condition_options(c, invert)};
   signal.random.seed(seed);
   std::vector<uint8_t> out;
   append_silence(signal, static_cast<int64_t>(c.rate / 5), out);

@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "capture/wave_capture.hpp"
+#include "lf/families/em4100.hpp"
 
 namespace tavrel {
 
 /// Samples per bit of an RF/64 tag (125 kHz / 64) at the sound input's rate: 24.576.
 constexpr double default_bit_samples = sample_rate / 1953.125;
-
-/// The 64 frame bits for a 40-bit tag ID (first sent in bit 63), parities filled in.
-uint64_t tag_frame(uint64_t id40);
 
 /// Frame bit `index` (0 = first sent) as a mask for flipping it, e.g. to break a parity.
 constexpr uint64_t frame_bit(int index) {
@@ -99,6 +97,10 @@ struct SignalCondition {
   double rate = sample_rate;
   double rate_error = 0;  ///< share of the nominal bit rate
 };
+
+/// The signal options of condition `c` for a tag sending at RF/`clock` (the condition's
+/// own clock when 0), upside down when `invert`.
+TagSignalOptions condition_options(const SignalCondition& c, bool invert, int clock = 0);
 
 /// A fifth of a second of silence, `frames` frames of tag `id` under condition `c`, and
 /// another fifth of silence, at the condition's rate.

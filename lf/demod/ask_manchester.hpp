@@ -1,105 +1,19 @@
 #pragma once
-// A second, more tolerant decoding path for the tools, beside the program's slicer: it
-// finds the signal's clock, polarity, middle level and swing by itself, decides each
-// half-bit with a matched filter (integrate and dump), and ends in the same frame checks.
-// The program does not use it.
+// Manchester on ASK: every bit changes level in its middle, and the step into its second
+// half decides it: a rise is a 1 (the window program's convention; the fact sheet's
+// captures come the other way up, and the frame search tries both). Which half-symbols
+// pair into a bit is not known, so both pairings are lanes of their own. Between two equal
+// bits the level changes at the boundary, between two different ones it does not: each
+// bit carries the step at its boundary for the sure-read rules to weigh.
 
 #include <cstdint>
 
-#include "decode/half_bit_ring.hpp"
+#include "lf/demod/ask.hpp"
 
 namespace tavrel {
 
-constexpr int robust_clock_count = 3;
-constexpr int32_t robust_clocks[robust_clock_count] = {64, 32, 16};  ///< RF dividers tried
-constexpr int32_t robust_history = 256;   ///< half-bits kept per clock: two frames
-constexpr int32_t robust_buffer = 16384;  ///< samples of running sums kept
-
-/// Why a frame candidate (two equal 64-bit windows in a row) was or was not read.
-enum class RobustCheck : uint8_t {
-  frame,     ///< failed the frame checks (stop bit included): see `frame_checks`
-  weak_bit,  ///< a bit's step was far below the frame's typical step
-  boundary,  ///< the steps between bits did not follow the Manchester code
-  too_soon,  ///< a read of the same number less than a frame ago
-  ok,
-};
-constexpr int robust_check_count = static_cast<int>(RobustCheck::ok) + 1;
-
-/// One sure read.
-struct RobustRead {
-  int64_t end;         ///< sample index just after the frame's last half-bit
-  Frame frame;         ///< its 64 bits (as sent by the tag) and number
-  int32_t clock;       ///< RF divider: 64, 32 or 16
-  bool inverted;       ///< the signal arrived upside down
-  double level;        ///< peak deviation from the middle level, in 8-bit steps
-  double offset;       ///< middle level minus 128, in 8-bit steps
-  double snr_db;       ///< square-wave power over noise power, per sample
-  double bit_samples;  ///< recovered bit period, in samples
-};
-
-/// Per clock: what the decisions and candidates looked like.
-struct RobustClockStats {
-  int64_t half_bits;                        ///< half-bits decided
-  int64_t candidates;                       ///< windows holding the same 64 bits twice
-  int64_t frame_checks[frame_check_count];  ///< candidates by FrameCheck result
-  int64_t checks[robust_check_count];       ///< candidates by RobustCheck result
-};
-
-/// Timing recovery and decisions for one clock divider.
-struct ClockLoop {
-  int32_t clock;                ///< RF divider
-  double nominal;               ///< half-bit length at the nominal rate, samples
-  double half;                  ///< recovered half-bit length, samples
-  double next;                  ///< buffer position where the next half-bit ends
-  double at_end;                ///< running sum at the end of the last half-bit
-  double at_middle;             ///< running sum half a half-bit before that end
-  double end_at;                ///< buffer position of the end of the last half-bit
-  double middle_at;             ///< buffer position half a half-bit before it
-  double last_y;                ///< sum of the last half-bit, 8-bit steps x samples
-  double power;                 ///< running mean of squared steps between half-bits
-  int64_t count;                ///< half-bits decided since the start
-  uint64_t bits[2][2];          ///< per alignment, the last 128 bit decisions: [0] older, [1] newer
-  float steps[robust_history];  ///< step into each of the last half-bits (newer minus older)
-  float sums[robust_history];   ///< sum of each of the last half-bits
-  int64_t last_read;            ///< `count` at the last read; far back before any
-  RobustClockStats stats;
-};
-
-/// What one loop measures of the signal over its last two frames of half-bits, after each
-/// of its blocks of decisions: the same middle and swing that a read reports. Only shown;
-/// no decision depends on it.
-struct RobustLevels {
-  int64_t start;  ///< first sample of the block's half-bits
-  int64_t end;    ///< sample just after them
-  int32_t clock;  ///< the loop's RF divider
-  double middle;  ///< middle level minus 128, in 8-bit steps
-  double swing;   ///< peak deviation from the middle, in 8-bit steps
-};
-
-struct RobustDecoder {
-  double rate;                         ///< samples per second
-  int32_t running[robust_buffer + 1];  ///< running sums of signed samples; [0] = 0
-  int32_t filled;                      ///< samples in the buffer
-  int64_t base;                        ///< index of the buffer's first sample in the whole stream
-  ClockLoop loops[robust_clock_count];
-  int32_t loop_count;  ///< loops in use: clocks whose half-bit is long enough at this rate
-  void (*on_read)(void* context, const RobustRead& read);
-  void* context;
-  void (*on_levels)(void* context, const RobustLevels& levels);  ///< or null: not measured
-};
-
-/// Starts a stream of `rate` samples per second; `on_read` gets every sure read.
-void robust_begin(RobustDecoder& d, double rate, void (*on_read)(void*, const RobustRead&),
-                  void* context);
-
-/// From now on `on_levels` (same context) gets every loop's levels after each block.
-void robust_watch_levels(RobustDecoder& d, void (*on_levels)(void*, const RobustLevels&));
-
-/// Decodes the next `n` unsigned 8-bit samples (128 = middle); reads are reported as soon
-/// as their frame has ended. Any thread, one at a time per decoder.
-void robust_take(RobustDecoder& d, const uint8_t* samples, int32_t n);
-
-/// The sum of all clocks' statistics.
-RobustClockStats robust_stats(const RobustDecoder& d);
+/// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
+/// bit it completes to the sink. `end`: stream sample index just after it.
+void manchester_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
 
 }  // namespace tavrel

@@ -25,12 +25,12 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <numeric>
 
 namespace tavrel {
 
-constexpr double field_hz = 125000;       ///< the reader's field, nominally
 constexpr double low_tone_hz = 12500;     ///< fc/10: a 1
 constexpr double high_tone_hz = 15625;    ///< fc/8: a 0
 constexpr double reference_scale = 8192;  ///< references are this times cos and sin
@@ -195,7 +195,7 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
 }
 
 LaneInfo fsk_lane(const FskDemod& d, int32_t lane) {
-  return {Modulation::fsk, d.lanes[lane].rate};
+  return {Modulation::fsk, d.lanes[lane].rate, field_hz};
 }
 
 int64_t fsk_sum_plain(FskDemod& d, const uint8_t* samples, int32_t n) {
@@ -293,7 +293,9 @@ static void decide(FskDemod& d, int32_t index) {
   const float high = high_magnitude(whole) * lane.scale[1];
   const float y = low - high;
   const bool one = y > 0;
+  // No line code around FSK symbols: Manchester on FSK is its families' to pair and check.
   const Symbol symbol{static_cast<uint8_t>(one), 0, std::fabs(y),
+                      std::numeric_limits<float>::infinity(),
                       static_cast<int64_t>(lane.next + 0.5)};
   d.sink.take(d.sink.context, index, symbol);
 

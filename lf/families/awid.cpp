@@ -84,6 +84,7 @@ const Family family_awid{
     sync,
     sync_symbols,
     true,
+    false,
     decode,
     encode,
     "N:FC:CN (N 26, 34, 37, 50), N:HEX (any N from 26 to 58), or the frame in hex",

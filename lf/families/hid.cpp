@@ -33,8 +33,6 @@ constexpr int32_t long_symbols = 192;
 constexpr int32_t short_value = 44;  ///< bits of V
 constexpr int32_t long_value = 92;
 constexpr uint64_t long_header = 0x9E;  ///< the long form's first byte, as captured
-constexpr char encode_form[] =
-    "N:FC:CN (N 26, 32, 34, 35, 37, 48), N:HEX (any N from 26 to 83), or the frame in hex";
 constexpr int32_t min_bits = 26;
 constexpr int32_t max_bits = 83;
 
@@ -81,14 +79,14 @@ Verdict decode(const FrameBits& frame, Fields& out) {
   return passed;
 }
 
-bool encode(const char* text, FrameBits& frame) {
-  if (!std::strchr(text, ':')) {
-    return frame_from_raw(family_hid, text, frame) || frame_from_raw(family_hid_long, text, frame);
-  }
+// The frame of a message in the form of `family`; short frames carry up to 37 bits.
+bool encode_for(const Family& family, const char* text, FrameBits& frame) {
+  const bool long_form = family.frame_symbols == long_symbols;
+  if (!std::strchr(text, ':')) return frame_from_raw(family, text, frame);
   FrameBits w{};
-  if (!parse_wiegand(text, formats, min_bits, max_bits, w)) return false;
+  if (!parse_wiegand(text, formats, long_form ? 38 : min_bits, long_form ? max_bits : 37, w))
+    return false;
   const int32_t bits = w.count;
-  const bool long_form = bits > 37;
   const int32_t value_bits = long_form ? long_value : short_value;
   FrameBits v{};
   frame_zeros(v, value_bits);
@@ -108,30 +106,54 @@ bool encode(const char* text, FrameBits& frame) {
   return decode(frame, check) == passed;  // not a message that reads as FDX-A
 }
 
+bool encode_short(const char* text, FrameBits& frame) {
+  return encode_for(family_hid, text, frame);
+}
+
+bool encode_long(const char* text, FrameBits& frame) {
+  return encode_for(family_hid_long, text, frame);
+}
+
 }  // namespace
 
-const Family family_hid{"hid",       "HID Prox",    Modulation::fsk,
-                        {50, 0, 0},  short_symbols, 0,
-                        2,           sync,          sync_symbols,
-                        true,        decode,        encode,
-                        encode_form, reasons,       static_cast<int32_t>(std::size(reasons)),
-                        fields};
+const Family family_hid = {
+    "hid",
+    "HID Prox",
+    Modulation::fsk,
+    {50, 0, 0},
+    short_symbols,
+    0,
+    2,  // two or three parity bits, but a strong sync and 44 Manchester pairs
+    sync,
+    sync_symbols,
+    true,
+    false,
+    decode,
+    encode_short,
+    "N:FC:CN (N 26, 32, 34, 35, 37), N:HEX (any N from 26 to 37), or the frame in hex",
+    reasons,
+    static_cast<int32_t>(std::size(reasons)),
+    fields,
+};
 
-const Family family_hid_long{"hid",
-                             "HID Prox (long frame)",
-                             Modulation::fsk,
-                             {50, 0, 0},
-                             long_symbols,
-                             0,
-                             2,
-                             sync,
-                             sync_symbols,
-                             true,
-                             decode,
-                             encode,
-                             encode_form,
-                             reasons,
-                             static_cast<int32_t>(std::size(reasons)),
-                             fields};
+const Family family_hid_long = {
+    "hid-long",
+    "HID Prox, long frames",
+    Modulation::fsk,
+    {50, 0, 0},
+    long_symbols,
+    0,
+    2,
+    sync,
+    sync_symbols,
+    true,
+    false,
+    decode,
+    encode_long,
+    "N:FC:CN (N 48), N:HEX (any N from 38 to 83), or the frame in hex",
+    reasons,
+    static_cast<int32_t>(std::size(reasons)),
+    fields,
+};
 
 }  // namespace tavrel

@@ -88,6 +88,7 @@ const Family family_ioprox{"ioprox",
                            sync,
                            sync_symbols,
                            true,
+                           false,
                            decode,
                            encode,
                            "XSF(VV)FF:CCCCC (version decimal, facility hex, card decimal), or the "

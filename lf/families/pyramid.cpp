@@ -4,9 +4,8 @@
 //
 // CRC = CRC-8/MAXIM of frame bytes 2 to 14. The 98 data bits are zeros, a 1, and the
 // Wiegand message in the last N. Since the leading groups are empty, every frame begins
-// 00 01 01: that is the sync. The CRC, 16 parity bits and the framing are strong enough
-// for one frame to be sure. 26 bits (H10301) was seen on cards; other lengths are read as
-// generic messages.
+// 00 01 01: that is the sync. 26 bits (H10301) was seen on cards; other lengths are read
+// as generic messages.
 
 #include <iterator>
 
@@ -85,10 +84,11 @@ const Family family_pyramid{"pyramid",
                             {50, 0, 0},
                             128,
                             0,
-                            1,
+                            2,
                             sync,
                             sync_symbols,
                             true,
+                            false,
                             decode,
                             encode,
                             "FC:CN (26-bit), or the frame in hex",

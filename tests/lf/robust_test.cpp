@@ -10,30 +10,35 @@
 #include <string>
 #include <vector>
 
-#include "lf/demod/ask_manchester.hpp"
+#include "decode/half_bit_ring.hpp"
+#include "lf/decoder.hpp"
 #include "synth/tag_signal.hpp"
 
 namespace tavrel {
 namespace {
 
 struct Reads {
-  std::vector<RobustRead> all;
+  std::vector<TagRead> all;
 };
 
-void collect(void* context, const RobustRead& read) {
+void collect(void* context, const TagRead& read) {
   static_cast<Reads*>(context)->all.push_back(read);
 }
 
 // Decodes `samples` in pieces of `piece`, so that frames straddle the pieces.
 Reads decode(const std::vector<uint8_t>& samples, double rate, int32_t piece = block_frames) {
-  static RobustDecoder d;
+  static TolerantDecoder d;
   Reads reads;
-  robust_begin(d, rate, collect, &reads);
+  tolerant_begin(d, rate, every_family, collect, &reads);
   for (size_t at = 0; at < samples.size(); at += static_cast<size_t>(piece)) {
     const auto n = static_cast<int32_t>(std::min<size_t>(piece, samples.size() - at));
-    robust_take(d, samples.data() + at, n);
+    tolerant_take(d, samples.data() + at, n);
   }
   return reads;
+}
+
+uint64_t id_of(const TagRead& r) {
+  return frame_data(r.frame.words[0]);
 }
 
 struct Condition {
@@ -78,8 +83,8 @@ TEST(Robust, ReadsEveryConditionWithNoWrongId) {
       const bool invert = k & 1;
       const Reads reads = decode(recording(c, id, invert, static_cast<unsigned>(k + 1)), c.rate);
       read += !reads.all.empty();
-      for (const RobustRead& r : reads.all) {
-        ASSERT_EQ(frame_data(r.frame.bits), id) << c.name;
+      for (const TagRead& r : reads.all) {
+        ASSERT_EQ(id_of(r), id) << c.name;
         EXPECT_EQ(r.clock, c.clock) << c.name;
         EXPECT_EQ(r.inverted, invert) << c.name;
       }
@@ -92,11 +97,11 @@ TEST(Robust, EstimatesLevelOffsetAndNoise) {
   const SignalCondition c{"estimates", 20, -10, 6};
   const Reads reads = decode(recording(c, 0x12'3456'789A, false, 3), c.rate);
   ASSERT_FALSE(reads.all.empty());
-  const RobustRead& r = reads.all.back();
-  EXPECT_NEAR(r.level, 20, 3);
-  EXPECT_NEAR(r.offset, -10, 2);
-  EXPECT_NEAR(r.snr_db, 6, 2);
-  EXPECT_NEAR(r.bit_samples, 24.576, 0.3);
+  const SignalMeasure& m = reads.all.back().measure;
+  EXPECT_NEAR(m.level, 20, 3);
+  EXPECT_NEAR(m.offset, -10, 2);
+  EXPECT_NEAR(m.snr_db, 6, 2);
+  EXPECT_NEAR(m.symbol_samples, 24.576, 0.3);
 }
 
 TEST(Robust, ReadsEachFrameOnceAcrossAnyPieces) {
@@ -183,8 +188,8 @@ TEST(Robust, ReadsRealCapturesInTheirOwnPolarity) {
     const Reads reads = decode(right, sample_rate);
     // One second of tag: 30 frames, the first without a predecessor.
     EXPECT_GE(reads.all.size(), 28u) << c.file;
-    for (const RobustRead& r : reads.all) {
-      EXPECT_EQ(frame_data(r.frame.bits), c.id) << c.file;
+    for (const TagRead& r : reads.all) {
+      EXPECT_EQ(id_of(r), c.id) << c.file;
       EXPECT_TRUE(r.inverted) << c.file;  // as every front end seen so far
     }
   }

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/decode_run.hpp"
 #include "frontend/level_slicer.hpp"
 #include "plot/plot_cairo.hpp"
 #include "plot/plot_draw.hpp"
-#include "report/read_report.hpp"
+#include "report/reasons.hpp"
 #include "synth/tag_signal.hpp"
 #include "tests/support/console_capture.hpp"
 
@@ -24,7 +25,7 @@ struct Decoded {
   PlotStretch plot;
   PlotStretch rolling;  ///< the same, gathered as --plot-every gathers it
   DecodeStats stats;
-  std::vector<Read> reads;
+  std::vector<TagRead> reads;
   Layout layout;
 };
 
@@ -40,13 +41,14 @@ std::unique_ptr<Decoded> decode(const std::vector<uint8_t>& samples, int32_t inv
   test::ConsoleCapture console;
   test::console_capture_start(console);
   decoding_begin(*d, options);
-  plot_begin(out->plot, "test", options, 64, from_seconds, seconds);
-  plot_begin_rolling(out->rolling, "test", options, 64, seconds);
+  const PlotSetting setting{"decoded as a test", options.rate, invert, 64};
+  plot_begin(out->plot, "test", setting, from_seconds, seconds);
+  plot_begin_rolling(out->rolling, "test", setting, seconds);
   d->on_event = [&](const WatchEvent& e) {
     plot_event(out->plot, e);
     plot_event(out->rolling, e);
   };
-  d->on_read = [&](const Read& r) {
+  d->on_read = [&](const TagRead& r) {
     plot_read(out->plot, r);
     plot_read(out->rolling, r);
     out->reads.push_back(r);
@@ -128,7 +130,7 @@ TEST(PlotLayout, WholeRecordingShowsEveryRunTestAndReadTheDecoderCounted) {
     int64_t runs = 0;
     int64_t dropped = 0;
     for (int n = 0; n <= counted_run; ++n) {
-      const int64_t both = d->stats.runs[0][n] + d->stats.runs[1][n];
+      const int64_t both = d->stats.program.runs[0][n] + d->stats.program.runs[1][n];
       runs += both;
       if (n < min_run || n > max_run) dropped += both;
     }
@@ -144,7 +146,7 @@ TEST(PlotLayout, WholeRecordingShowsEveryRunTestAndReadTheDecoderCounted) {
         const int32_t lane = lane_of(l, LaneKind::tests, inverted);
         if (lane >= 0) marks += count(l, MarkKind::test, lane, r);
       }
-      EXPECT_EQ(marks, d->stats.checks[r]) << check_name(static_cast<FrameCheck>(r));
+      EXPECT_EQ(marks, d->stats.program.checks[r]) << frame_check_reasons[r].label;
     }
 
     // Each read bracketed up to its frame's end, with its number and its 64 bits.
@@ -154,12 +156,11 @@ TEST(PlotLayout, WholeRecordingShowsEveryRunTestAndReadTheDecoderCounted) {
     size_t k = 0;
     for (const Mark& m : l.marks) {
       if (m.kind != MarkKind::read) continue;
-      const Read& read = d->reads[k++];
+      const TagRead& read = d->reads[k++];
       EXPECT_NEAR(m.end, read.time * 1000, 1e-9);
       EXPECT_NEAR(m.end - m.start, 64 * default_bit_samples * 1000 / sample_rate, 0.5)
           << "a frame, in ms";
-      EXPECT_EQ(m.text, std::to_string(read.frame.number.id_high) + "." +
-                            std::to_string(read.frame.number.id_low));
+      EXPECT_STREQ(m.text.c_str(), field_find(read.fields, "number")->text);
       // The window read, in its row of the windows lane.
       const auto window = std::find_if(l.marks.begin(), l.marks.end(), [&](const Mark& w) {
         return w.kind == MarkKind::window && w.lane == windows && w.end == m.end;
@@ -177,16 +178,16 @@ TEST(PlotLayout, WholeRecordingShowsEveryRunTestAndReadTheDecoderCounted) {
         ++got;
       }
       EXPECT_EQ(got, 64);
-      EXPECT_EQ(bits, read.frame.bits);
+      EXPECT_EQ(bits, read.frame.words[0]);
     }
     if (c.flip == 1) {
-      EXPECT_GT(d->stats.checks[static_cast<int>(FrameCheck::stop_bit)], 0);
+      EXPECT_GT(d->stats.program.checks[static_cast<int>(FrameCheck::stop_bit)], 0);
       EXPECT_TRUE(std::any_of(l.marks.begin(), l.marks.end(), [&](const Mark& m) {
         return m.kind == MarkKind::window && m.high == static_cast<double>(FrameCheck::stop_bit);
       })) << "a window that failed at its stop bit";
     }
     if (c.send_inverted && c.invert == 0) {
-      EXPECT_GT(d->stats.checks[static_cast<int>(FrameCheck::row_parity)], 0);
+      EXPECT_GT(d->stats.program.checks[static_cast<int>(FrameCheck::row_parity)], 0);
       EXPECT_GT(count(l, MarkKind::window, windows), 0) << "windows whose header passed";
     }
     EXPECT_EQ(count(l, MarkKind::threshold, 0, low_threshold), 1);
@@ -207,7 +208,7 @@ TEST(PlotLayout, DefaultStretchStartsAtTheSignalAndHoldsOnlyItsMarks) {
     // Reads ending in the stretch are counted, all that overlap it bracketed.
     size_t reads = 0;
     size_t overlapping = 0;
-    for (const Read& r : d->reads) {
+    for (const TagRead& r : d->reads) {
       const double end = r.time * 1000;
       reads += end > l.from && end <= l.to;
       overlapping += end > l.from && end - 33 < l.to;
@@ -232,16 +233,16 @@ TEST(PlotLayout, RobustStretchHoldsTheLevelsOfAWeakOffsetSignal) {
     std::vector<uint8_t> samples;
     append_frames(signal, tag_frame(0x84'0004'3916), 12, samples);
     DecodeOptions options;
-    options.robust = true;
+    options.tolerant = true;
     options.rate = 0;
     const auto d = std::make_unique<Decoding>();
     PlotStretch p;
     test::ConsoleCapture console;
     test::console_capture_start(console);
     decoding_begin(*d, options);
-    plot_begin(p, "test", options, 64, 0.2, default_plot_seconds);
-    d->on_read = [&](const Read& r) { plot_read(p, r); };
-    d->on_levels = [&](const RobustLevels& l) { plot_levels(p, l); };
+    plot_begin(p, "test", {"tolerant", 0, 0, 64}, 0.2, default_plot_seconds);
+    d->on_read = [&](const TagRead& r) { plot_read(p, r); };
+    d->on_levels = [&](const LevelSpan& l) { plot_levels(p, l); };
     plot_take(p, samples.data(), static_cast<int32_t>(samples.size()));
     decoding_take(*d, samples.data(), static_cast<int32_t>(samples.size()));
     decoding_end(*d);
@@ -252,13 +253,13 @@ TEST(PlotLayout, RobustStretchHoldsTheLevelsOfAWeakOffsetSignal) {
     ASSERT_EQ(l.lanes.size(), 2u);
     EXPECT_EQ(l.lanes.back().kind, LaneKind::reads);
     EXPECT_GT(count(l, MarkKind::read, 1), 0);
-    EXPECT_NE(l.title.find("robust"), std::string::npos);
+    EXPECT_NE(l.title.find("tolerant"), std::string::npos);
     // Steps over the whole stretch, each at the signal's true middle and swing.
-    const int64_t levels = count(l, MarkKind::robust_level, 0);
+    const int64_t levels = count(l, MarkKind::levels, 0);
     EXPECT_GT(levels, 50);
     double covered = 0;
     for (const Mark& m : l.marks) {
-      if (m.kind != MarkKind::robust_level) continue;
+      if (m.kind != MarkKind::levels) continue;
       covered += m.end - m.start;
       EXPECT_NEAR(m.low, offset * 128, 1.0) << m.start;
       EXPECT_NEAR(m.high, amplitude * 128, amplitude * 128 * 0.15) << m.start;

@@ -25,7 +25,7 @@
 #include "frontend/level_slicer.hpp"
 #include "frontend/slice_pass.hpp"
 #include "io/sound_in.hpp"
-#include "report/read_report.hpp"
+#include "lf/family_table.hpp"
 #include "synth/tag_signal.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
@@ -192,13 +192,17 @@ TEST_F(Tools, JsonCarriesTheNumberInTheFormsPrintedOnCards) {
   for (size_t k = 0; k < reads.size(); ++k) EXPECT_EQ(field(reads[k], "repeat"), std::to_string(k));
 
   // The forms for the largest ID, where a sign or a short width would show.
-  const CardForms top = card_forms(0xFF'FFFF'FFFF);
-  EXPECT_STREQ(top.hex, "FFFFFFFFFF");
-  EXPECT_STREQ(top.dec32, "4294967295");
-  EXPECT_STREQ(top.dec24, "16777215");
-  EXPECT_STREQ(top.number, "65535.65535");
-  EXPECT_EQ(top.facility, 255);
-  EXPECT_EQ(top.card, 65535);
+  FrameBits top{};
+  ASSERT_TRUE(family_em4100.encode("FFFFFFFFFF", top));
+  Fields f{};
+  ASSERT_EQ(family_em4100.decode(top, f), frame_passed);
+  const auto text = [&f](const char* name) { return std::string(field_find(f, name)->text); };
+  EXPECT_EQ(text("id"), "FFFFFFFFFF");
+  EXPECT_EQ(text("dec32"), "4294967295");
+  EXPECT_EQ(text("dec24"), "16777215");
+  EXPECT_EQ(text("number"), "65535.65535");
+  EXPECT_EQ(field_find(f, "wiegand26.facility")->integer, 255);
+  EXPECT_EQ(field_find(f, "wiegand26.card")->integer, 65535);
 }
 
 TEST_F(Tools, ReadTimesFallOnFrameEndsAcrossBlocksAndPolarities) {
@@ -628,7 +632,7 @@ TEST_F(Tools, FailedDecodeNamesTheLikelyCauseInOneLine) {
            {"--amplitude 0.1 --mono", "",
             "the signal never reaches the thresholds (" + std::to_string(low_threshold) + " and " +
                 std::to_string(high_threshold) +
-                " of 128): raise the input level, or try --robust"},
+                " of 128): raise the input level, look for a DC offset, or try --robust"},
            {"--invert", "-q", ""},
            // Long enough to be read ahead on the second thread (a later -s wins).
            {"-s 12 --channel left", "",
@@ -659,8 +663,8 @@ TEST_F(Tools, CommandLineErrorsSayWhatIsWrongWithNumbersAsWritten) {
            {gen_tool, "--dc-offset -1.5 8400043916",
             "--dc-offset takes a number between -1 and 1, not -1.5"},
            {gen_tool, "--bits 12 8400043916", "--bits takes 8, 16, 24 or float, not 12"},
-           {gen_tool, "12345", "an ID is 10 hex digits, not 12345"},
-           {gen_tool, "", "no ID given"},
+           {gen_tool, "12345", "a TAG is 10 hex digits or FAMILY:RAW, not 12345 (--help lists the families)"},
+           {gen_tool, "", "no TAG given"},
            {decode_tool, "--clock 48 x.wav", "--clock takes 64, 32 or 16, not 48"},
            {decode_tool, "x.wav --channel", "missing value after --channel"},
            {decode_tool, "--bogus x.wav", "unknown option --bogus"},
@@ -762,7 +766,7 @@ TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
 
   gen("quiet.wav", "-s 1 --amplitude 0.1", "8400043916");
   r = run(decode_tool, "--stats " + path("quiet.wav"));
-  EXPECT_NE(r.err.find("hint: the signal never reaches the low threshold"), std::string::npos)
+  EXPECT_NE(r.err.find("hint: the signal never reaches the thresholds"), std::string::npos)
       << r.err;
   gen("high.wav", "-s 1 --amplitude 0.3 --dc-offset -0.15", "8400043916");
   r = run(decode_tool, "--stats " + path("high.wav"));

@@ -1,10 +1,12 @@
-#include "report/decode_run.hpp"
+#include "cli/decode_run.hpp"
 
 #include <algorithm>
 #include <cstring>
 
 #include "decode/read_register.hpp"
 #include "frontend/level_slicer.hpp"
+#include "lf/families/em4100.hpp"
+#include "lf/family_table.hpp"
 
 namespace tavrel {
 
@@ -17,15 +19,36 @@ static void watch_run(void* context, int32_t level, int32_t run_length) {
   d.run_length = run_length;
   d.run_halves = 0;
   d.position += run_length + (high ? 0 : 1);
-  if (d.pass_counted) ++d.stats.runs[high][std::clamp(run_length, 0, counted_run)];
+  if (d.pass_counted) ++d.stats.program.runs[high][std::clamp(run_length, 0, counted_run)];
   if (d.on_event)
     d.on_event(
         {WatchKind::run, d.pass_inverted, d.run_start, run_length, level, FrameCheck::too_few});
 }
 
+// A frame of the program's path as a read of the EM4100 family: the family's fields come
+// from the frame the program's own test passed.
+static void program_read(Decoding& d, const Frame& frame, int64_t end) {
+  TagRead read;
+  read.family = &family_em4100;
+  read.frame = FrameBits{};
+  frame_append(read.frame, frame.bits, 64);
+  read.fields.count = 0;
+  em4100_fields(frame.bits, read.fields);  // checked as the program's options say
+  read.end = end;
+  read.time = static_cast<double>(end) / d.options.rate;
+  read.clock = static_cast<int32_t>(std::lround(64.0 * sample_rate / d.options.rate));
+  read.inverted = d.pass_inverted;
+  read.measured = false;
+  read.measure = SignalMeasure{};
+  read.reader = 0;
+  read.repeat = 0;
+  read.wall[0] = 0;
+  d.on_read(read);
+}
+
 static void watch_check(void* context, FrameCheck result, const Frame& frame) {
   Decoding& d = *static_cast<Decoding*>(context);
-  ++d.stats.checks[static_cast<int>(result)];
+  ++d.stats.program.checks[static_cast<int>(result)];
   ++d.run_halves;
   // The first half-bit of a long run ends halfway through it.
   const bool first_of_two = d.run_halves == 1 && d.run_length >= long_run;
@@ -36,38 +59,32 @@ static void watch_check(void* context, FrameCheck result, const Frame& frame) {
                 half_bit_ring.levels[(half_bit_ring.write_index + ring_size - 1) % ring_size],
                 result});
   }
-  if (result != FrameCheck::ok) return;
-  if (!d.on_read) return;
-  Read read{static_cast<double>(end) / d.options.rate, frame,
-            read_register.repeat_count.load(std::memory_order_relaxed), d.pass_inverted, nullptr};
-  d.on_read(read);
+  if (result == FrameCheck::ok && d.on_read) program_read(d, frame, end);
 }
 
-// A sure read of the tolerant path: logged as the program logs its reads.
-static void robust_read(void* context, const RobustRead& r) {
+static void tolerant_read(void* context, const TagRead& read) {
   Decoding& d = *static_cast<Decoding*>(context);
-  record(r.frame.number.id_high, r.frame.number.id_low);
   if (!d.on_read) return;
-  const Read read{static_cast<double>(r.end) / d.robust_rate, r.frame,
-                  read_register.repeat_count.load(std::memory_order_relaxed), r.inverted, &r};
-  d.on_read(read);
+  TagRead copy = read;
+  d.on_read(copy);
 }
 
-static void robust_levels(void* context, const RobustLevels& levels) {
-  static_cast<Decoding*>(context)->on_levels(levels);
+static void tolerant_levels(void* context, const LevelSpan& span) {
+  static_cast<Decoding*>(context)->on_levels(span);
 }
 
 void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
-  d.robust_rate = 0;
+  d.stream_rate = 0;
   d.buffers.carry = 0;
   d.filled = 0;
   d.fed = 0;
   decode_restart();
   parity_check = options.parity ? 1 : 0;
   d.watch = {watch_run, watch_check, &d};
-  decode_watch = options.watch ? &d.watch : nullptr;
+  decode_watch = options.watch && !options.tolerant ? &d.watch : nullptr;
+  if (options.tolerant && !d.tolerant) d.tolerant = std::make_unique<TolerantDecoder>();
 }
 
 // Places the runs of the pass about to start in time: the first begins at `origin`.
@@ -100,17 +117,17 @@ static void feed(Decoding& d) {
   }
   d.fed += n;
   d.filled = 0;
-  ++d.stats.blocks;
+  ++d.stats.program.blocks;
   // Between blocks, never inside push_run, which calls the watch once more per long run.
-  if (d.options.watch_until_read && d.stats.checks[static_cast<int>(FrameCheck::ok)] > 0)
+  if (d.options.watch_until_read && d.stats.program.checks[static_cast<int>(FrameCheck::ok)] > 0)
     decode_watch = nullptr;
 }
 
 void decoding_start(Decoding& d, int rate) {
-  d.robust_rate = rate;
-  if (!d.options.robust) return;
-  robust_begin(d.robust, rate, robust_read, &d);
-  if (d.on_levels) robust_watch_levels(d.robust, robust_levels);
+  d.stream_rate = rate;
+  if (!d.options.tolerant) return;
+  tolerant_begin(*d.tolerant, rate, d.options.families, tolerant_read, &d);
+  if (d.on_levels) tolerant_watch_levels(*d.tolerant, tolerant_levels);
 }
 
 uint8_t* decoding_room(Decoding& d, int32_t& n) {
@@ -124,10 +141,10 @@ void decoding_filled(Decoding& d, int32_t n) {
   if (d.options.levels) {
     for (int32_t i = 0; i < n; ++i) ++d.stats.levels[samples[i]];
   }
-  if (d.options.robust) {
+  if (d.options.tolerant) {
     // No blocks on this path: samples are decoded as they come, reads as frames end.
-    if (d.robust_rate == 0) decoding_start(d, sample_rate);
-    robust_take(d.robust, samples, n);
+    if (d.stream_rate == 0) decoding_start(d, sample_rate);
+    tolerant_take(*d.tolerant, samples, n);
     return;
   }
   d.filled += n;
@@ -155,7 +172,7 @@ SampleSink decoding_sink(Decoding& d) {
 
 void decoding_end(Decoding& d) {
   if (d.filled > 0) feed(d);
-  if (d.options.robust && d.robust_rate > 0) d.stats.robust = robust_stats(d.robust);
+  if (d.options.tolerant && d.stream_rate > 0) stats_take(d.stats.tolerant, *d.tolerant);
   decode_watch = nullptr;
 }
 

@@ -1,0 +1,196 @@
+#include "lf/decoder.hpp"
+
+#include <bit>
+#include <cstring>
+
+namespace tavrel {
+
+constexpr int32_t history_words = lane_history / 64;
+
+static uint64_t low_bits(int32_t n) {
+  return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+}
+
+// `n` (up to 64) symbols of the lane from symbol `first` on, the first in bit 0.
+static uint64_t lane_bits(const SearchLane& lane, int64_t first, int32_t n) {
+  const auto w = static_cast<size_t>(first >> 6);
+  const int s = static_cast<int>(first & 63);
+  uint64_t v = lane.bits[w % history_words] >> s;
+  if (s + n > 64) v |= lane.bits[(w + 1) % history_words] << (64 - s);
+  return v & low_bits(n);
+}
+
+// `v`'s low `n` bits (1 to 64) in the opposite order.
+static uint64_t reversed(uint64_t v, int32_t n) {
+  v = (v >> 1 & 0x5555'5555'5555'5555) | (v & 0x5555'5555'5555'5555) << 1;
+  v = (v >> 2 & 0x3333'3333'3333'3333) | (v & 0x3333'3333'3333'3333) << 2;
+  v = (v >> 4 & 0x0F0F'0F0F'0F0F'0F0F) | (v & 0x0F0F'0F0F'0F0F'0F0F) << 4;
+  return __builtin_bswap64(v) >> (64 - n);
+}
+
+// The last `n` symbols of the lane as a frame, first sent first.
+static void lane_frame(const SearchLane& lane, int32_t n, bool inverted, FrameBits& f) {
+  f = FrameBits{};
+  const int64_t first = lane.count - n;
+  for (int32_t c = 0; c * 64 < n; ++c) {
+    const int32_t m = std::min(64, n - 64 * c);
+    uint64_t v = reversed(lane_bits(lane, first + 64 * c, m), m) << (64 - m);
+    if (inverted) v = ~v & ~low_bits(64 - m);
+    f.words[c] = v;
+  }
+  f.count = n;
+}
+
+static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f) {
+  int32_t l = 0;
+  while (l < lane.length_count && lane.lengths[l] != f.frame_symbols) ++l;
+  if (lane.family_count == max_lane_families || l == max_lane_lengths) return;
+  if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
+  const int32_t slot = lane.family_count++;
+  lane.families[slot] = LaneFamily{family, FrameRun{}};
+  // The sync's first symbols (up to eight) against a window's first eight, both in the
+  // lane's order: the first in bit 0.
+  const int32_t head = std::min(f.sync_symbols, 8);
+  const uint64_t first = reversed(f.sync >> (f.sync_symbols - head), head);
+  const uint64_t complement = ~first & low_bits(head);
+  for (uint32_t v = 0; v < 256; ++v) {
+    const uint64_t start = v & low_bits(head);
+    if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
+    if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
+  }
+}
+
+// The search lane for `info`, made on first use.
+static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneInfo& info) {
+  for (int32_t l = 0; l < d.lane_count; ++l)
+    if (d.lanes[l].demod_lane == demod_lane) return &d.lanes[l];
+  if (d.lane_count == max_lanes) return nullptr;
+  SearchLane& lane = d.lanes[d.lane_count++];
+  std::memset(&lane, 0, sizeof lane);
+  lane.info = info;
+  lane.demod_lane = demod_lane;
+  return &lane;
+}
+
+static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+
+void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
+                    void (*on_read)(void*, const TagRead&), void* context) {
+  d.rate = rate;
+  d.family_count = 0;
+  d.unreadable = 0;
+  d.lane_count = 0;
+  d.symbols = 0;
+  d.on_read = on_read;
+  d.context = context;
+  ask_begin(d.ask, rate, {take_symbol, &d});
+  for (int32_t t = 0; t < family_count && d.family_count < max_families; ++t) {
+    if (!(chosen >> t & 1)) continue;
+    const Family& f = *family_table[t];
+    const int32_t index = d.family_count++;
+    d.families[index] = &f;
+    d.stats[index] = FamilyStats{};
+    d.last_reads[index] = LastRead{FrameBits{}, -(int64_t{1} << 40)};
+    bool carried = false;
+    for (const double field : {field_hz, animal_field_hz}) {
+      if (field != field_hz && !f.animal_field) continue;
+      for (const int32_t rf : f.rates) {
+        if (rf == 0) continue;
+        const int32_t first = ask_add(d.ask, f.modulation, rf, field);
+        if (first < 0) continue;
+        for (int32_t l = first; l < first + 2; ++l) {
+          SearchLane* lane = lane_for(d, l, d.ask.lanes[l]);
+          if (!lane) continue;
+          d.ask_lanes[l] = static_cast<int32_t>(lane - d.lanes);
+          add_family_to_lane(*lane, index, f);
+          carried = true;
+        }
+      }
+    }
+    if (!carried) d.unreadable |= FamilySet{1} << t;
+  }
+}
+
+void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const LevelSpan&)) {
+  d.ask.on_levels = on_levels;
+  d.ask.levels_context = d.context;
+}
+
+int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
+  for (int32_t i = 0; i < d.family_count; ++i)
+    if (d.families[i] == &family) return i;
+  return -1;
+}
+
+// A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
+static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool inverted) {
+  LaneFamily& lf = lane.families[slot];
+  const Family& f = *d.families[lf.family];
+  FamilyStats& stats = d.stats[lf.family];
+  TagRead read;
+  lane_frame(lane, f.frame_symbols, inverted, read.frame);
+  read.fields.count = 0;
+  const Verdict verdict = f.decode(read.frame, read.fields);
+  ++stats.frames;
+  ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
+  if (verdict != frame_passed) return;
+  const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
+  SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
+  const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
+  if (check == SureCheck::read &&
+      !sure_new_read(d.last_reads[lf.family], read.frame, lane.newest_end,
+                     symbol * (f.frame_symbols + f.gap_symbols)))
+    check = SureCheck::repeated;
+  ++stats.sure[static_cast<int>(check)];
+  if (check != SureCheck::read || !d.on_read) return;
+  read.family = &f;
+  read.end = lane.newest_end;
+  read.time = static_cast<double>(read.end) / d.rate;
+  read.clock = lane.info.rate;
+  read.inverted = inverted;
+  read.measured = true;
+  ask_measure(d.ask, lane.demod_lane, f.frame_symbols, read.measure);
+  read.reader = 0;
+  read.repeat = 0;
+  read.wall[0] = 0;
+  d.on_read(d.context, read);
+}
+
+static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
+  const auto k = static_cast<uint64_t>(lane.count++);
+  uint64_t& word = lane.bits[k / 64 % history_words];
+  const uint64_t bit = uint64_t{symbol.value} << (k & 63);
+  word = (k & 63) == 0 ? bit : word | bit;
+  const auto at = static_cast<size_t>(k % lane_history);
+  lane.margins[at] = symbol.margin;
+  lane.changes[at] = symbol.change;
+  lane.quiet[at] = symbol.quiet;
+  lane.newest_end = symbol.end;
+  ++d.symbols;
+
+  // The windows of each frame length that end here, by their first symbols.
+  for (int32_t l = 0; l < lane.length_count; ++l) {
+    const int32_t length = lane.lengths[l];
+    const int64_t first = lane.count - length;
+    if (first < 0) continue;
+    uint32_t hits = lane.sync_starts[l][lane_bits(lane, first, 8)];
+    for (; hits != 0; hits &= hits - 1) {
+      const int bit_index = std::countr_zero(hits);
+      const int32_t slot = bit_index / 2;
+      const bool inverted = bit_index & 1;
+      const Family& f = *d.families[lane.families[slot].family];
+      const uint64_t sync = reversed(f.sync, f.sync_symbols);
+      const uint64_t want = inverted ? ~sync & low_bits(f.sync_symbols) : sync;
+      if (lane_bits(lane, first, f.sync_symbols) != want) continue;
+      frame_due(d, lane, slot, inverted);
+    }
+  }
+}
+
+void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {
+  ask_take(d.ask, samples, n);
+}
+
+}  // namespace tavrel

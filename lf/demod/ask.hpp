@@ -1,0 +1,92 @@
+#pragma once
+// ASK demodulation: the tag switches a load, the front end delivers two levels. Samples are
+// summed once; every decision works on sums over windows of a recovered half-symbol, so a DC
+// offset, a slow drift or a sound card's AC coupling cancels out of it. One clock loop per
+// data rate decides half-symbols; the line codes (ask_manchester.cpp, and the others beside
+// it) turn them into symbols on lanes of their own.
+//
+//   sum    y(k)  = samples summed over half-symbol k (integrate and dump at the recovered phase)
+//   step   d(k)  = y(k) - y(k-1): positive for a rise into half-symbol k
+
+#include <cstdint>
+
+#include "lf/symbols.hpp"
+
+namespace tavrel {
+
+constexpr int32_t ask_max_loops = 6;   ///< data rates demodulated at once
+constexpr int32_t ask_history = 256;   ///< half-symbols kept per loop: two 64-symbol frames
+constexpr int32_t ask_buffer = 16384;  ///< samples of running sums kept
+constexpr int32_t ask_max_lanes = 12;  ///< two per line code and loop, as many as the families need
+
+/// A Manchester lane's state: one of the two ways of pairing half-symbols into bits.
+struct ManchesterLane {
+  uint8_t last;  ///< the lane's last bit
+};
+
+/// A biphase pairing's state, shared by its biphase and differential biphase lanes.
+struct BiphaseLane {
+  float change;  ///< running mean size of the changes at its boundaries, as a step
+};
+
+/// An NRZ lane's state.
+struct NrzLane {
+  float high;  ///< running mean sum of its high symbols
+  float low;   ///< the same of its low ones
+};
+
+/// Timing recovery and half-symbol decisions at one data rate.
+struct AskLoop {
+  int32_t rate;              ///< RF/n
+  double field;              ///< the field it divides, Hz
+  double nominal;            ///< half-symbol length at the nominal rate, samples
+  double half;               ///< recovered half-symbol length, samples
+  double next;               ///< buffer position where the next half-symbol ends
+  double at_end;             ///< running sum at the end of the last half-symbol
+  double at_middle;          ///< running sum half a half-symbol before that end
+  double end_at;             ///< buffer position of the end of the last half-symbol
+  double middle_at;          ///< buffer position half a half-symbol before it
+  double last_y;             ///< sum of the last half-symbol, 8-bit steps x samples
+  double power;              ///< running mean of squared steps between half-symbols
+  int64_t count;             ///< half-symbols decided since the start
+  float steps[ask_history];  ///< step into each of the last half-symbols (newer minus older)
+  float sums[ask_history];   ///< sum of each of the last half-symbols
+  int32_t manchester;        ///< first of its two Manchester lanes, or -1
+  ManchesterLane pairings[2];
+  int32_t biphase[2];  ///< first of its two lanes of biphase, [1] differential, or -1
+  BiphaseLane biphase_pairings[2];
+  int32_t nrz;  ///< first of its two NRZ lanes, or -1
+  NrzLane nrz_pairings[2];
+};
+
+struct AskDemod {
+  double rate;                      ///< samples per second
+  int32_t running[ask_buffer + 1];  ///< running sums of signed samples; [0] = 0
+  int32_t filled;                   ///< samples in the buffer
+  int64_t base;                     ///< index of the buffer's first sample in the stream
+  AskLoop loops[ask_max_loops];
+  int32_t loop_count;
+  LaneInfo lanes[ask_max_lanes];
+  int32_t lane_loop[ask_max_lanes];  ///< the loop each lane's symbols come from
+  int32_t lane_count;
+  SymbolSink sink;
+  void (*on_levels)(void* context, const LevelSpan& span);  ///< or null: not measured
+  void* levels_context;
+};
+
+/// Starts a stream of `rate` samples per second with no lanes; decisions go to `sink`.
+void ask_begin(AskDemod& d, double rate, SymbolSink sink);
+
+/// Adds the two lanes of `modulation` at RF/`rf` of a `field` Hz field, before the first
+/// samples. Returns the first lane's index, or -1 when a half-symbol at this rate is too
+/// short for the samples to tell.
+int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field = field_hz);
+
+/// Decodes the next `n` unsigned 8-bit samples (128 = middle); symbols go to the sink as
+/// soon as they are decided. Any thread, one at a time per demodulator.
+void ask_take(AskDemod& d, const uint8_t* samples, int32_t n);
+
+/// What lane `lane` saw of the signal over its last `symbols` symbols (up to the history).
+void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, SignalMeasure& measure);
+
+}  // namespace tavrel

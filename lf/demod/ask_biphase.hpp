@@ -1,0 +1,18 @@
+#pragma once
+// Biphase and differential biphase on ASK: the level changes at every boundary between
+// symbols, and a change in the middle of a symbol as well carries the data (a 1 in biphase,
+// a 0 in differential biphase). The level itself says nothing, so an upside-down signal
+// reads the same. Which half-symbols pair into a symbol is not known: both pairings are
+// lanes of their own, and only the right one has a change at every boundary.
+
+#include <cstdint>
+
+#include "lf/demod/ask.hpp"
+
+namespace tavrel {
+
+/// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
+/// symbol it completes to the sink on the lanes of each biphase code the loop carries.
+void biphase_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
+
+}  // namespace tavrel

@@ -1,0 +1,43 @@
+#include "lf/family_table.hpp"
+
+#include <sstream>
+
+namespace tavrel {
+
+const Family* const family_table[] = {
+    &family_em4100,
+};
+const int32_t family_count = static_cast<int32_t>(std::size(family_table));
+static_assert(std::size(family_table) <= 8 * sizeof(FamilySet));
+
+const Family* family_named(const std::string& name) {
+  for (const Family* f : family_table)
+    if (name == f->name) return f;
+  return nullptr;
+}
+
+std::string family_names() {
+  std::string out;
+  for (const Family* f : family_table) out += (out.empty() ? "" : ", ") + std::string(f->name);
+  return out;
+}
+
+std::string family_set_of(const std::string& list, FamilySet& set) {
+  set = 0;
+  std::istringstream in(list);
+  for (std::string name; std::getline(in, name, ',');) {
+    if (name == "all") {
+      set = every_family;
+      continue;
+    }
+    int32_t i = 0;
+    while (i < family_count && name != family_table[i]->name) ++i;
+    if (i == family_count)
+      return "unknown family \"" + name + "\"; the families are " + family_names() + " (or all)";
+    set |= FamilySet{1} << i;
+  }
+  if (set == 0) return "no family named; the families are " + family_names() + " (or all)";
+  return "";
+}
+
+}  // namespace tavrel

@@ -1,0 +1,63 @@
+#pragma once
+// When a frame that passed its family's checks becomes a read. Parity and checksums alone
+// are not enough: the all-zero EM4100 frame has every parity bit 0 and a tone imitates
+// it, and families protected by two parity bits pass a random frame once in four. So:
+//   - the same frame must come `sure_frames` times in a row, each exactly one repetition
+//     period after the one before, on the same lane and in the same polarity;
+//   - no symbol of those frames may be decided by a margin below a fifth of their mean;
+//   - the line code may be broken around at most one symbol in eight: a change where it
+//     wants none, or none where it wants one, measured against half the mean margin;
+//   - the same read is not made twice: not from another lane, nor again within half a
+//     period.
+// Random symbols pass the first rule about once in 2^(frame length); tones, square waves and
+// other periodic signals that repeat themselves fail the other two.
+
+#include <cstdint>
+
+#include "lf/family.hpp"
+
+namespace tavrel {
+
+/// What the rules said of a frame that passed its family's checks.
+enum class SureCheck : uint8_t {
+  alone,        ///< fewer identical frames in a row than the family needs, so far
+  weak_symbol,  ///< a symbol was decided far less clearly than the others
+  line_code,    ///< the line code was broken around too many symbols
+  repeated,     ///< the same read again, from another lane or too soon
+  read,
+};
+constexpr int sure_check_count = static_cast<int>(SureCheck::read) + 1;
+
+/// The frames of one family that passed, in a row, on one lane.
+struct FrameRun {
+  FrameBits last;    ///< the last of them
+  int64_t last_end;  ///< the lane's count of symbols at its end
+  bool inverted;     ///< found in the complemented symbols
+  int32_t in_row;    ///< identical frames in a row, each one period after the one before
+};
+
+/// The lane's recent decisions, by the lane's count of symbols, for the rules.
+struct SymbolHistory {
+  const float* margins;  ///< ring of `size` entries: symbol k at k % size
+  const float* changes;  ///< Symbol::change
+  const uint8_t* quiet;  ///< Symbol::quiet
+  int32_t size;
+  int64_t count;  ///< symbols decided on the lane; the newest is count - 1
+};
+
+/// Takes a frame of `f` that passed its checks and ends with the lane's newest symbol.
+/// Returns read, or why it is not (yet) one; `repeated` is left to sure_new_read.
+SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool inverted,
+                    const SymbolHistory& history);
+
+/// The last read of one family, over all lanes.
+struct LastRead {
+  FrameBits frame;
+  int64_t end;  ///< stream sample index just after it; far back before any
+};
+
+/// Whether a read of `frame` ending at sample `end` is new: not the same frame as `last`
+/// within `period` samples (half a repetition, from any lane). Updates `last` when it is.
+bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period);
+
+}  // namespace tavrel
