@@ -45,6 +45,7 @@ constexpr double power_share = 1.0 / 32;  ///< weight of the newest symbol in th
 constexpr double middle_seconds = 0.05;   ///< the running mean's memory
 
 static_assert((fsk_ring & (fsk_ring - 1)) == 0, "the ring is a power of two");
+static_assert(piece_samples * 255 * 255 < (int64_t{1} << 31), "a piece's squares fit 32 bits");
 
 // The sample period that holds whole cycles of both tones at `rate`, or 0 when there is
 // none within the table.
@@ -221,7 +222,7 @@ int64_t fsk_sum_plain(FskDemod& d, const uint8_t* samples, int32_t n) {
 // Sums `n` samples into the ring and follows the middle level.
 static void accumulate(FskDemod& d, const uint8_t* samples, int32_t n) {
   const int64_t total = fsk_sum(d, samples, n);
-  int64_t squares = 0;
+  int32_t squares = 0;
   for (int32_t i = 0; i < n; ++i) squares += samples[i] * samples[i];
   const double mean = static_cast<double>(total) / n;
   const double power = static_cast<double>(squares) / n - mean * mean;
