@@ -112,22 +112,30 @@ std::string parse_tag(const std::string& text, Tag& tag) {
                : "a TAG is 10 hex digits or FAMILY:RAW, not " + text +
                      " (--help lists the families)";
   }
-  tag.family = family;
+  // A family may have a row per frame length: the one whose RAW or form this is.
   const std::string rest = text.substr(colon + 1);
   FrameBits frame{};
-  if (frame_from_hex(rest.c_str(), frame) && frame.count == family->frame_symbols) {
-    Fields fields{};
-    const Verdict verdict = family->decode(frame, fields);
-    if (verdict != frame_passed)
-      return text + " is no " + family->title + " frame: it fails its " + family->reasons[verdict] +
-             " check";
-    tag.frame = frame;
-    return "";
+  const bool hex = frame_from_hex(rest.c_str(), frame);
+  std::string forms;
+  for (int32_t i = 0; i < family_count; ++i) {
+    const Family& f = *family_table[i];
+    if (f.name != family->name) continue;
+    if (hex && frame.count == f.frame_symbols) {
+      Fields fields{};
+      const Verdict verdict = f.decode(frame, fields);
+      if (verdict != frame_passed)
+        return text + " is no " + f.title + " frame: it fails its " + f.reasons[verdict] + " check";
+      tag = {&f, frame};
+      return "";
+    }
+    if (f.encode && f.encode(rest.c_str(), tag.frame)) {
+      tag.family = &f;
+      return "";
+    }
+    forms += std::string(forms.empty() ? "" : ", ") + std::to_string(f.frame_symbols / 4) +
+             " hex digits" + (f.encode ? std::string(" or ") + f.encode_form : "");
   }
-  if (family->encode && family->encode(rest.c_str(), tag.frame)) return "";
-  return std::string(family->name) + ":" + rest + " is neither " + family->title + "'s RAW (" +
-         std::to_string(family->frame_symbols / 4) + " hex digits)" +
-         (family->encode ? std::string(" nor its form ") + family->encode_form : "");
+  return std::string(family->name) + ":" + rest + " is no " + family->title + " tag: give " + forms;
 }
 
 // The options, in the order of the help text.

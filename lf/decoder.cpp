@@ -1,7 +1,9 @@
 #include "lf/decoder.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace tavrel {
 
@@ -72,7 +74,11 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
   return &lane;
 }
 
-static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+
+// A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
+constexpr int32_t fsk_lane_key = ask_max_lanes;
 
 void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
                     void (*on_read)(void*, const TagRead&), void* context) {
@@ -83,7 +89,9 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.symbols = 0;
   d.on_read = on_read;
   d.context = context;
-  ask_begin(d.ask, rate, {take_symbol, &d});
+  ask_begin(d.ask, rate, {take_ask_symbol, &d});
+  d.fsk_on = false;
+  bool fsk_tried = false;
   for (int32_t t = 0; t < family_count && d.family_count < max_families; ++t) {
     if (!(chosen >> t & 1)) continue;
     const Family& f = *family_table[t];
@@ -92,7 +100,23 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     d.stats[index] = FamilyStats{};
     d.last_reads[index] = LastRead{FrameBits{}, -(int64_t{1} << 40)};
     bool carried = false;
+    if (f.modulation == Modulation::fsk) {
+      // One demodulator for every FSK family: its lanes carry both data rates.
+      if (!fsk_tried) d.fsk_on = fsk_begin(d.fsk, rate, {take_fsk_symbol, &d});
+      fsk_tried = true;
+      for (int32_t l = 0; d.fsk_on && l < d.fsk.lane_count; ++l) {
+        const LaneInfo info = fsk_lane(d.fsk, l);
+        if (std::find(std::begin(f.rates), std::end(f.rates), info.rate) == std::end(f.rates))
+          continue;
+        SearchLane* lane = lane_for(d, fsk_lane_key + l, info);
+        if (!lane) continue;
+        d.fsk_lanes[l] = static_cast<int32_t>(lane - d.lanes);
+        add_family_to_lane(*lane, index, f);
+        carried = true;
+      }
+    }
     for (const double field : {field_hz, animal_field_hz}) {
+      if (f.modulation == Modulation::fsk) break;
       if (field != field_hz && !f.animal_field) continue;
       for (const int32_t rf : f.rates) {
         if (rf == 0) continue;
@@ -149,16 +173,32 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   read.clock = lane.info.rate;
   read.inverted = inverted;
   read.measured = true;
-  ask_measure(d.ask, lane.demod_lane, f.frame_symbols, read.measure);
+  if (lane.demod_lane >= fsk_lane_key) {
+    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key);
+  } else {
+    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, read.measure);
+  }
   read.reader = 0;
   read.repeat = 0;
   read.wall[0] = 0;
   d.on_read(d.context, read);
 }
 
-static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
+static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol);
+
+static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
+  take_lane_symbol(d, d.lanes[d.ask_lanes[demod_lane]], symbol);
+}
+
+static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbol(d, d.lanes[d.fsk_lanes[demod_lane]], symbol);
+}
+
+// A symbol of one search lane: kept, and every window of a frame length that ends with it
+// searched for a sync.
+static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol) {
   const auto k = static_cast<uint64_t>(lane.count++);
   uint64_t& word = lane.bits[k / 64 % history_words];
   const uint64_t bit = uint64_t{symbol.value} << (k & 63);
@@ -191,6 +231,7 @@ static void take_symbol(void* context, int32_t demod_lane, const Symbol& symbol)
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {
   ask_take(d.ask, samples, n);
+  if (d.fsk_on) fsk_take(d.fsk, samples, n);
 }
 
 }  // namespace tavrel

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "lf/demod/ask.hpp"
+#include "lf/demod/fsk.hpp"
 #include "lf/family_table.hpp"
 #include "lf/read.hpp"
 #include "lf/sure_read.hpp"
@@ -23,7 +24,7 @@ namespace tavrel {
 constexpr int32_t max_families = 32;
 constexpr int32_t max_reasons = 16;    ///< rejection reasons of one family, "passed" included
 constexpr int32_t lane_history = 512;  ///< symbols kept per lane: the sure frames of any family
-constexpr int32_t max_lanes = ask_max_lanes;
+constexpr int32_t max_lanes = ask_max_lanes + fsk_lane_count;
 constexpr int32_t max_lane_families = 16;  ///< families searching one lane
 constexpr int32_t max_lane_lengths = 4;    ///< different frame lengths on one lane
 
@@ -71,6 +72,9 @@ struct TolerantDecoder {
   SearchLane lanes[max_lanes];
   int32_t lane_count;
   int32_t ask_lanes[ask_max_lanes];  ///< the search lane of each of the ASK demodulator's lanes
+  FskDemod fsk;
+  bool fsk_on;                        ///< some family chosen is FSK and the rate carries it
+  int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes
   void (*on_read)(void* context, const TagRead& read);
   void* context;
 };

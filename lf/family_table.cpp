@@ -5,9 +5,10 @@
 namespace tavrel {
 
 const Family* const family_table[] = {
-    &family_em4100,   &family_fdxb,      &family_jablotron, &family_nedap,
-    &family_gproxii,  &family_viking,    &family_noralsy,   &family_presco,
-    &family_visa2000, &family_gallagher, &family_securakey, &family_pac,
+    &family_em4100,    &family_fdxb,    &family_jablotron, &family_nedap,    &family_gproxii,
+    &family_viking,    &family_noralsy, &family_presco,    &family_visa2000, &family_gallagher,
+    &family_securakey, &family_pac,     &family_hid,       &family_hid_long, &family_awid,
+    &family_ioprox,    &family_paradox, &family_pyramid,   &family_fdxa,
 };
 const int32_t family_count = static_cast<int32_t>(std::size(family_table));
 static_assert(std::size(family_table) <= 8 * sizeof(FamilySet));
@@ -20,7 +21,8 @@ const Family* family_named(const std::string& name) {
 
 std::string family_names() {
   std::string out;
-  for (const Family* f : family_table) out += (out.empty() ? "" : ", ") + std::string(f->name);
+  for (const Family* f : family_table)
+    if (family_named(f->name) == f) out += (out.empty() ? "" : ", ") + std::string(f->name);
   return out;
 }
 
@@ -32,11 +34,12 @@ std::string family_set_of(const std::string& list, FamilySet& set) {
       set = every_family;
       continue;
     }
-    int32_t i = 0;
-    while (i < family_count && name != family_table[i]->name) ++i;
-    if (i == family_count)
+    FamilySet named = 0;
+    for (int32_t i = 0; i < family_count; ++i)
+      if (name == family_table[i]->name) named |= FamilySet{1} << i;
+    if (named == 0)
       return "unknown family \"" + name + "\"; the families are " + family_names() + " (or all)";
-    set |= FamilySet{1} << i;
+    set |= named;
   }
   if (set == 0) return "no family named; the families are " + family_names() + " (or all)";
   return "";

@@ -21,6 +21,13 @@ extern const Family family_visa2000;
 extern const Family family_gallagher;
 extern const Family family_securakey;
 extern const Family family_pac;
+extern const Family family_hid;
+extern const Family family_hid_long;
+extern const Family family_awid;
+extern const Family family_ioprox;
+extern const Family family_paradox;
+extern const Family family_pyramid;
+extern const Family family_fdxa;
 
 /// Every row, in the order --help and the README list them.
 extern const Family* const family_table[];
@@ -30,7 +37,8 @@ extern const int32_t family_count;
 using FamilySet = uint32_t;
 constexpr FamilySet every_family = ~FamilySet{0};
 
-/// The row named `name`, or null.
+/// The first row named `name`, or null. A family whose frames come in two lengths (HID's
+/// short and long frames) has a row for each, both of one name.
 const Family* family_named(const std::string& name);
 
 /// The families of a comma-separated list of names; "" with `set` filled, or a message

@@ -35,6 +35,10 @@ static uint8_t sample_at(TagSignal& signal, double level) {
   return quantize(value);
 }
 
+uint8_t degraded_sample(TagSignal& signal, double level) {
+  return sample_at(signal, level);
+}
+
 static void append_half_bit(TagSignal& signal, bool high, std::vector<uint8_t>& out) {
   const TagSignalOptions& o = signal.options;
   signal.time += o.bit_samples / 2;

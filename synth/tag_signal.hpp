@@ -55,6 +55,10 @@ struct TagSignal {
                               ///< it at every symbol boundary
 };
 
+/// One sample of `level` (fraction of full scale, before coupling) after the signal's
+/// coupling, offset, drift and noise, at stream position `signal.written`.
+uint8_t degraded_sample(TagSignal& signal, double level);
+
 /// A frame as its tag sends it over and over.
 struct CodedFrame {
   FrameBits bits{};
