@@ -179,9 +179,10 @@ rate high enough to keep the edges of the faster signal: at least {rate_x2}/s fo
                facts(R"(The FILEs have no header and hold 8-bit unsigned stereo samples at {rate}/s,
 left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)"));
   cli_number(cli, "-j,--jobs", o.jobs, 1, 1024, "N",
-             R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
-output still comes in the order of the FILEs: all of one FILE's standard output, then its
-standard error, then the next FILE's.)");
+             R"(Decode up to N FILEs at once, in N processes that each take the next FILE when
+done with one (default 1). The output still comes in the order of the FILEs: all of one
+FILE's standard output, then its standard error, then the next FILE's. Where the open-file
+or process limit leaves room for fewer processes, fewer run.)");
   app.add_flag("--robust", o.decode.robust,
                R"(Decode with the tolerant path instead of the program's: it finds the polarity,
 the data rate (RF/64, RF/32, RF/16), the middle level and the swing by itself, decides each
@@ -505,8 +506,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   return outcome;
 }
 
-// The files in up to o.jobs processes; a process that did not end by itself counts as a
-// failed file.
+// The files in up to o.jobs processes; a file whose process ended while decoding it counts
+// as failed.
 std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each) {
   const auto count = static_cast<int>(o.files.size());
   const std::vector<std::string> results = run_ordered_jobs(count, o.jobs, [&](int i) {
