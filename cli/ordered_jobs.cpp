@@ -57,14 +57,13 @@ struct Worker {
   std::string inbox;             ///< bytes of its reports not yet taken
 };
 
-/// Where a job's output lies and what it returned, once it has ended.
+/// Where a job's output lies, once it has ended.
 struct Kept {
   int worker = -1;       ///< whose files hold the output; -1: ran in this process
   int64_t out_from = 0;  ///< bytes into the worker's `out`
   int64_t out_to = 0;
   int64_t err_from = 0;  ///< bytes into the worker's `err`
   int64_t err_to = 0;
-  std::string result;
   bool ended = false;
 };
 
@@ -76,6 +75,8 @@ struct Run {
   SharedNumber* running = nullptr;  ///< per worker, the job taken and not reported; -1 none
   std::vector<Worker> workers;
   std::vector<Kept> kept;
+  const JobAnswer* answer = nullptr;
+  std::string answers;  ///< the answers of one batch of reports, as read
 };
 
 // Without SIGPIPE: a reader that has gone is seen from the answer.
@@ -224,47 +225,54 @@ void bury(Run& run, size_t k) {
   const int32_t taken = run.running[k].exchange(-1);
   if (taken < 0 || taken >= run.count || run.kept[static_cast<size_t>(taken)].ended) return;
   Kept& j = run.kept[static_cast<size_t>(taken)];
-  j = {static_cast<int>(k), w.out_end, size_of(w.out), w.err_end, size_of(w.err), {}, true};
+  j = {static_cast<int>(k), w.out_end, size_of(w.out), w.err_end, size_of(w.err), true};
   w.out_end = j.out_to;
   w.err_end = j.err_to;
 }
 
-// The bytes a job returned, from the answer file; empty when they cannot be read.
-std::string answer_of(const Worker& w, const Report& report) {
-  std::string answer(report.size, '\0');
+// Reads bytes [from, to) of worker w's answer file into run.answers; false when it cannot.
+bool read_answers(Run& run, const Worker& w, int64_t from, int64_t to) {
+  run.answers.resize(static_cast<size_t>(to - from));
   size_t done = 0;
-  while (done < answer.size()) {
-    const ssize_t got = pread(fileno(w.answers), answer.data() + done, answer.size() - done,
-                              report.answer_at + static_cast<int64_t>(done));
+  while (done < run.answers.size()) {
+    const ssize_t got = pread(fileno(w.answers), run.answers.data() + done,
+                              run.answers.size() - done, from + static_cast<int64_t>(done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return {};
+    if (got <= 0) return false;
     done += static_cast<size_t>(got);
   }
-  return answer;
+  return true;
 }
 
 // Takes the reports worker k has sent so far, or sees that it has ended. Several come in
-// at once when this process was not scheduled for a while.
+// at once when this process was not scheduled for a while; their answers lie one after
+// the other in the worker's answer file and are read at once.
 void receive(Run& run, size_t k) {
   Worker& w = run.workers[k];
   char buffer[sizeof(Report) * 256];
   ssize_t got = 0;
   while ((got = read(w.link, buffer, sizeof buffer)) < 0 && errno == EINTR) continue;
   if (got > 0) w.inbox.append(buffer, static_cast<size_t>(got));
-  size_t at = 0;
-  bool sound = true;
-  for (; w.inbox.size() - at >= sizeof(Report); at += sizeof(Report)) {
-    Report report;
-    std::memcpy(&report, w.inbox.data() + at, sizeof report);
-    sound = report.job >= 0 && report.job < run.count && report.size <= largest_answer;
-    if (!sound) break;
+  const size_t whole = w.inbox.size() / sizeof(Report);
+  std::vector<Report> reports(whole);
+  if (whole > 0) std::memcpy(reports.data(), w.inbox.data(), whole * sizeof(Report));
+  w.inbox.erase(0, whole * sizeof(Report));
+  bool sound = std::all_of(reports.begin(), reports.end(), [&run](const Report& r) {
+    return r.job >= 0 && r.job < run.count && r.size <= largest_answer;
+  });
+  if (sound && whole > 0) {
+    sound = read_answers(run, w, reports.front().answer_at,
+                         reports.back().answer_at + reports.back().size);
+  }
+  for (size_t i = 0; sound && i < whole; ++i) {
+    const Report& report = reports[i];
     run.kept[static_cast<size_t>(report.job)] = {
-        static_cast<int>(k),  w.out_end, report.out_end, w.err_end, report.err_end,
-        answer_of(w, report), true};
+        static_cast<int>(k), w.out_end, report.out_end, w.err_end, report.err_end, true};
     w.out_end = report.out_end;
     w.err_end = report.err_end;
+    const auto at = static_cast<size_t>(report.answer_at - reports.front().answer_at);
+    (*run.answer)(report.job, std::string_view(run.answers).substr(at, report.size));
   }
-  w.inbox.erase(0, at);
   if (got <= 0 || !sound) bury(run, k);
 }
 
@@ -328,10 +336,10 @@ bool any_alive(const Run& run) {
 
 }  // namespace
 
-std::vector<std::string> run_ordered_jobs(int count, int jobs, const JobFunction& job) {
+void run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnswer& answer) {
   Run run;
   run.count = count;
-  run.kept.resize(static_cast<size_t>(count));
+  run.answer = &answer;
   const int wanted = std::min(jobs, count);
   const size_t shared_size = sizeof(SharedNumber) * static_cast<size_t>(1 + wanted);
   void* memory =
@@ -342,6 +350,9 @@ std::vector<std::string> run_ordered_jobs(int count, int jobs, const JobFunction
     for (int k = 0; k < wanted; ++k) new (run.running + k) SharedNumber(-1);
     start_workers(run, wanted, job);
   }
+  // Only now: written before the workers start, each page would be copied on its first
+  // write here.
+  run.kept.resize(static_cast<size_t>(count));
   int shown = 0;  // jobs whose output has been copied out
   while (shown < count) {
     // Copy out every job whose turn has come and which has ended.
@@ -364,20 +375,17 @@ std::vector<std::string> run_ordered_jobs(int count, int jobs, const JobFunction
     // None to be had: every job before this one has ended and been shown, and nobody runs
     // it, so it runs here, still in its turn.
     if (run.next && run.next->load() <= shown) run.next->store(shown + 1);
-    Kept& j = run.kept[static_cast<size_t>(shown)];
-    j.result = job(shown);
+    const std::string result = job(shown);
     std::fflush(stdout);
     std::fflush(stderr);
-    j.ended = true;
+    run.kept[static_cast<size_t>(shown)].ended = true;
+    answer(shown, result);
   }
   for (size_t k = 0; k < run.workers.size(); ++k) {
     if (run.workers[k].pid > 0) bury(run, k);
     close_files(run.workers[k]);
   }
   if (run.next) munmap(memory, shared_size);
-  std::vector<std::string> results;
-  for (Kept& j : run.kept) results.push_back(std::move(j.result));
-  return results;
 }
 
 }  // namespace tavrel

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/wave_capture.hpp"
@@ -510,21 +511,33 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
 // as failed.
 std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each) {
   const auto count = static_cast<int>(o.files.size());
-  const std::vector<std::string> results = run_ordered_jobs(count, o.jobs, [&](int i) {
-    const FileOutcome outcome = decode_file(o, d, i, flush_each);
-    return std::string(reinterpret_cast<const char*>(&outcome), sizeof outcome);
-  });
+  // Filled in only once the workers run: memory written here before they start would be
+  // copied page by page as this process writes it again.
   std::vector<FileOutcome> outcomes;
-  for (int i = 0; i < count; ++i) {
-    const std::string& bytes = results[static_cast<size_t>(i)];
-    FileOutcome outcome{false, true, {}, 0, -1};
-    if (bytes.size() == sizeof outcome) {
-      std::memcpy(&outcome, bytes.data(), sizeof outcome);
-    } else {
+  std::vector<bool> answered;
+  const auto fill = [&] {
+    if (!outcomes.empty()) return;
+    outcomes.assign(o.files.size(), FileOutcome{false, true, {}, 0, -1});
+    answered.assign(o.files.size(), false);
+  };
+  run_ordered_jobs(
+      count, o.jobs,
+      [&](int i) {
+        const FileOutcome outcome = decode_file(o, d, i, flush_each);
+        return std::string(reinterpret_cast<const char*>(&outcome), sizeof outcome);
+      },
+      [&](int i, std::string_view bytes) {
+        fill();
+        if (bytes.size() != sizeof(FileOutcome)) return;
+        std::memcpy(&outcomes[static_cast<size_t>(i)], bytes.data(), sizeof(FileOutcome));
+        answered[static_cast<size_t>(i)] = true;
+      });
+  fill();
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    if (!answered[i]) {
       std::fprintf(stderr, "tavrel-decode: %s: the decoding process ended abnormally\n",
-                   o.files[static_cast<size_t>(i)].c_str());
+                   o.files[i].c_str());
     }
-    outcomes.push_back(outcome);
   }
   return outcomes;
 }
