@@ -838,7 +838,7 @@ TEST_F(Tools, PlotEveryDrawsTheLastStretchEveryNSecondsOfAStream) {
   std::filesystem::create_directories(pictures);
   const Result r =
       run("/bin/sh", "-c \"cat '" + path("card.wav") + "' | '" + decode_tool +
-                         "' --plot-every 1 '" + pictures + "' --plot-size 640x360 -\"");
+                         "' --plot-size 640x360 --plot-every 1 '" + pictures + "' -\"");
   EXPECT_EQ(r.status, 0) << r.err;
   // One picture per whole second of input, under its final name only.
   SF_INFO info{};
