@@ -388,6 +388,26 @@ std::string sound_error(const std::string& file) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "<child failed>";
 }
 
+// An 8-bit stereo WAV file whose header gives `rate` samples per second.
+std::string wav_with_rate(uint32_t rate) {
+  std::string bytes = "RIFF";
+  const auto put = [&bytes](uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>(v >> (8 * i));
+  };
+  put(36 + 64, 4);
+  bytes += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(2, 2);  // channels
+  put(rate, 4);
+  put(rate * 2, 4);  // bytes per second
+  put(2, 2);         // bytes per frame
+  put(8, 2);         // bits per sample
+  bytes += "data";
+  put(64, 4);
+  return bytes + std::string(64, '\x80');
+}
+
 TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   std::filesystem::permissions(dir, std::filesystem::perms::all);  // reachable when not root
   gen("locked.wav", "-s 0.1", "8400043916");
@@ -395,6 +415,8 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   std::ofstream(path("empty.wav")).close();
   std::ofstream(path("notes.wav")) << "not a recording\n";
   std::filesystem::create_directory(path("folder.wav"));
+  std::ofstream(path("rate0.wav"), std::ios::binary) << wav_with_rate(0);
+  std::ofstream(path("rate_max.wav"), std::ios::binary) << wav_with_rate(4294967295);
   const struct {
     std::string file;
     std::string message;  ///< the start of the message
@@ -404,6 +426,8 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
       {path("missing.wav"), "No such file or directory"},
       {path("folder.wav"), "is a directory"},
       {path("notes.wav"), "not a sound file that can be read ("},
+      {path("rate0.wav"), "invalid sample rate in the header: 0/s"},
+      {path("rate_max.wav"), "invalid sample rate in the header: 4294967295/s"},
       {"/dev/null", "empty stream"},
       // Endless zero bytes: a stream that holds no sound file, not an empty one.
       {"/dev/zero", "not a sound stream that can be read ("},
