@@ -371,10 +371,12 @@ static std::string read_floats(SNDFILE* file, int channels, int source, int64_t 
     for (sf_count_t i = 0; i < got; ++i) {
       const float* frame = &frames[static_cast<size_t>(i * channels)];
       // A NaN is no level: the middle, which the slicer passes over, and not one that
-      // would carry it into the rate converter's filter.
-      const bool nan = std::isnan(frame[source]);
+      // would carry it into the rate converter's filter. An infinity is clipping, full
+      // scale: in the filter it would turn every sample after it into NaN.
+      const float x = frame[source];
+      const bool nan = std::isnan(x);
       facts.nan_samples += nan ? 1 : 0;
-      mono[static_cast<size_t>(i)] = nan ? 0.0f : frame[source];
+      mono[static_cast<size_t>(i)] = nan ? 0.0f : std::isinf(x) ? std::copysign(1.0f, x) : x;
       facts.peak = std::max(facts.peak, std::abs(to_u8(frame[source]) - 128));
       if (channels > 1)
         facts.other_peak = std::max(facts.other_peak, std::abs(to_u8(frame[other]) - 128));

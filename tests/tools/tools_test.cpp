@@ -438,7 +438,7 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   }
 }
 
-TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
+TEST_F(Tools, NanSamplesAreTheMiddleLevelAndInfinitiesClip) {
   for (const auto& [x, u8] : {std::pair{NAN, 128},
                               {INFINITY, 255},
                               {-INFINITY, 0},
@@ -448,8 +448,8 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
                               {-0.5f, 64}}) {
     EXPECT_EQ(to_u8(x), u8) << x;
   }
-  // Every 97th sample of the tag's channel NaN, at the program's rate and through the
-  // rate converter.
+  // Every 97th sample of the tag's channel NaN or infinite, at the program's rate and
+  // through the rate converter.
   for (const std::string& rate : {std::to_string(sample_rate), std::string("44100")}) {
     gen("clean.wav", std::string("-s 1 --bits float --rate ") + rate, "8400043916");
     SF_INFO info{};
@@ -458,13 +458,19 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
     std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
     sf_readf_float(in, samples.data(), info.frames);
     sf_close(in);
-    int64_t nans = 0;
-    for (size_t i = 1; i < samples.size(); i += 2 * 97, ++nans) samples[i] = NAN;
-    SF_INFO written{0, info.samplerate, info.channels, info.format, 0, 0};
-    SNDFILE* out = sf_open(path("nan.wav").c_str(), SFM_WRITE, &written);
-    ASSERT_NE(out, nullptr);
-    sf_writef_float(out, samples.data(), info.frames);
-    sf_close(out);
+    // Writes the recording with those samples set to `value`; returns how many.
+    const auto spoil = [&](float value, const std::string& name) {
+      std::vector<float> spoiled = samples;
+      int64_t count = 0;
+      for (size_t i = 1; i < spoiled.size(); i += 2 * 97, ++count) spoiled[i] = value;
+      SF_INFO written{0, info.samplerate, info.channels, info.format, 0, 0};
+      SNDFILE* out = sf_open(path(name).c_str(), SFM_WRITE, &written);
+      EXPECT_NE(out, nullptr) << name;
+      sf_writef_float(out, spoiled.data(), info.frames);
+      sf_close(out);
+      return count;
+    };
+    const int64_t nans = spoil(NAN, "nan.wav");
 
     const Result clean = run(decode_tool, "--json " + path("clean.wav"));
     const Result r = run(decode_tool, "--json --stats " + path("nan.wav"));
@@ -472,6 +478,18 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
     EXPECT_EQ(lines(r.out).size(), lines(clean.out).size()) << rate;
     EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << rate;
     EXPECT_EQ(stat_count(r.err, "NaN samples, taken as the middle level: "), nans) << rate;
+
+    // An infinity is full scale, clipped, with the reads and hints of full scale.
+    for (const float full : {1.0f, -1.0f}) {
+      spoil(full * INFINITY, "infinite.wav");
+      spoil(full, "full.wav");
+      const Result infinite = run(decode_tool, path("infinite.wav"));
+      const Result clipped = run(decode_tool, path("full.wav"));
+      EXPECT_EQ(clipped.status, 0) << rate << " " << full << clipped.err;
+      EXPECT_EQ(infinite.status, clipped.status) << rate << " " << full;
+      EXPECT_EQ(infinite.out, clipped.out) << rate << " " << full;
+      EXPECT_EQ(infinite.err, clipped.err) << rate << " " << full;
+    }
   }
 }
 
