@@ -869,9 +869,14 @@ TEST_F(Tools, PlotWritesOnePictureOfTheAskedSizePerRecording) {
   r = run(decode_tool, "-q --robust --plot " + path("robust.png") + " " + path("card.wav"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(slurp(path("robust.png")).substr(1, 3), "PNG");
-  r = run(decode_tool, "--plot " + path("no/such/dir.png") + " " + path("card.wav"));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("no/such/dir.png"), std::string::npos) << r.err;
+  std::filesystem::create_symlink("/dev/full", path("full.svg"));
+  for (const auto& [picture, reason] :
+       {std::pair{path("no/such/dir.png"), "No such file or directory"},
+        {path("full.svg"), "No space left on device"}}) {
+    r = run(decode_tool, "-q --plot " + picture + " " + path("card.wav"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tavrel-decode: " + picture + ": " + reason + "\n");
+  }
 }
 
 TEST_F(Tools, PlotEveryDrawsTheLastStretchEveryNSecondsOfAStream) {
