@@ -73,8 +73,9 @@ exit status is as for a file.
 
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
-a real tag can carry it, so the program's path keeps reading it. --robust does not read
-such tones.)");
+a real tag can carry it, so the program's path keeps reading it. With --invert=auto it
+reads "0.0" from a real tag of another kind too: a T5557-type chip sending other data at
+RF/32. Check such reads with --robust, which does not read tones.)");
 
 const ToolText tool_text = {
     "tavrel-decode",
@@ -158,8 +159,9 @@ one-channel file is decoded whatever this says.)");
 With =auto: slice every block in both polarities. An upside-down frame fails every row
 parity, so a tag is not read with a wrong number; but a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset is read as "0.0" (tag 0000000000) in either polarity, with
-or without =auto, and a real tag can carry that ID: use --robust, which does not read
-tones. Reads of the inverted pass of a block come after those of the normal pass. "--invert auto" means the same unless a file named auto exists;
+or without =auto, and with =auto so is a real tag of another kind (a T5557-type chip
+sending other data at RF/32). A real tag can carry that ID: check such reads with
+--robust, which does not read tones. Reads of the inverted pass of a block come after those of the normal pass. "--invert auto" means the same unless a file named auto exists;
 then the command line is refused as unclear (write --invert=auto, or ./auto for the
 file).)")
       ->type_name("[=auto]");
