@@ -35,6 +35,8 @@ struct Report {
   int64_t answer_at;  ///< bytes into the worker's answer file, where they lie
   int64_t out_end;    ///< bytes, the worker's output file after the job
   int64_t err_end;    ///< bytes, its error file after the job
+  int64_t lost;       ///< errno of a failed write of the job's standard output; 0 none,
+                      ///< -1 one of unknown reason
 };
 
 /// A job's answer larger than this is no answer of ours.
@@ -76,6 +78,7 @@ struct Run {
   std::vector<Worker> workers;
   std::vector<Kept> kept;
   const JobAnswer* answer = nullptr;
+  int lost = 0;         ///< errno of the first failed write of standard output; 0 none
   std::string answers;  ///< the answers of one batch of reports, as read
 };
 
@@ -94,7 +97,8 @@ bool send_all(int to, const void* from, size_t size) {
 
 // Copies bytes [from, to) of `kept` to the descriptor `to_fd`: in one call where the
 // kernel can, else through a buffer (sendfile refuses, for one, a file opened to append).
-void copy_out(std::FILE* kept, int64_t from, int64_t to, int to_fd) {
+// Returns 0, or the errno of a write that failed.
+int copy_out(std::FILE* kept, int64_t from, int64_t to, int to_fd) {
   off_t at = from;
   while (at < to) {
     const ssize_t sent = sendfile(to_fd, fileno(kept), &at, static_cast<size_t>(to - at));
@@ -106,15 +110,16 @@ void copy_out(std::FILE* kept, int64_t from, int64_t to, int to_fd) {
     const auto want = static_cast<size_t>(std::min<int64_t>(sizeof buffer, to - at));
     const ssize_t got = pread(fileno(kept), buffer, want, at);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;
+    if (got <= 0) return 0;  // what the worker wrote cannot be read back: nothing to add
     at += got;
     for (ssize_t done = 0; done < got;) {
       const ssize_t put = write(to_fd, buffer + done, static_cast<size_t>(got - done));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return;
+      if (put <= 0) return put < 0 ? errno : EIO;
       done += put;
     }
   }
+  return 0;
 }
 
 int64_t size_of(std::FILE* file) {
@@ -146,6 +151,15 @@ bool open_link(Worker& w) {
   return true;
 }
 
+// Writes out what standard output holds; 0, or the errno of a write of it that failed
+// (a full disk) since the last call, -1 where that is not known.
+int written_out() {
+  int lost = std::fflush(stdout) != 0 ? errno : 0;
+  if (lost == 0 && std::ferror(stdout)) lost = -1;  // failed earlier, its reason gone
+  std::clearerr(stdout);
+  return lost;
+}
+
 // Worker k's life: it takes one job after the other, runs it with standard output and
 // error going to its files, and reports it, until no job is left.
 [[noreturn]] void work(const Run& run, size_t k, int link, const JobFunction& job) {
@@ -165,10 +179,14 @@ bool open_link(Worker& w) {
     const int32_t index = running.load();
     if (index >= run.count) break;
     const std::string result = job(index);
-    std::fflush(stdout);
+    const int64_t lost = written_out();
     std::fflush(stderr);
-    const Report report{index, static_cast<uint32_t>(result.size()), answered,
-                        lseek(STDOUT_FILENO, 0, SEEK_CUR), lseek(STDERR_FILENO, 0, SEEK_CUR)};
+    const Report report{index,
+                        static_cast<uint32_t>(result.size()),
+                        answered,
+                        lseek(STDOUT_FILENO, 0, SEEK_CUR),
+                        lseek(STDERR_FILENO, 0, SEEK_CUR),
+                        lost};
     if (write(answers, result.data(), result.size()) != static_cast<ssize_t>(result.size()) ||
         !send_all(link, &report, sizeof report))
       _exit(1);
@@ -270,6 +288,7 @@ void receive(Run& run, size_t k) {
         static_cast<int>(k), w.out_end, report.out_end, w.err_end, report.err_end, true};
     w.out_end = report.out_end;
     w.err_end = report.err_end;
+    if (run.lost == 0) run.lost = static_cast<int>(report.lost);
     const auto at = static_cast<size_t>(report.answer_at - reports.front().answer_at);
     (*run.answer)(report.job, std::string_view(run.answers).substr(at, report.size));
   }
@@ -336,7 +355,7 @@ bool any_alive(const Run& run) {
 
 }  // namespace
 
-void run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnswer& answer) {
+int run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnswer& answer) {
   Run run;
   run.count = count;
   run.answer = &answer;
@@ -360,7 +379,8 @@ void run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnsw
       const Kept& j = run.kept[static_cast<size_t>(shown++)];
       if (j.worker < 0) continue;
       const Worker& w = run.workers[static_cast<size_t>(j.worker)];
-      copy_out(w.out, j.out_from, j.out_to, STDOUT_FILENO);
+      const int lost = copy_out(w.out, j.out_from, j.out_to, STDOUT_FILENO);
+      if (run.lost == 0) run.lost = lost;
       copy_out(w.err, j.err_from, j.err_to, STDERR_FILENO);
     }
     if (shown == count) break;
@@ -376,7 +396,8 @@ void run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnsw
     // it, so it runs here, still in its turn.
     if (run.next && run.next->load() <= shown) run.next->store(shown + 1);
     const std::string result = job(shown);
-    std::fflush(stdout);
+    const int lost = written_out();
+    if (run.lost == 0) run.lost = lost;
     std::fflush(stderr);
     run.kept[static_cast<size_t>(shown)].ended = true;
     answer(shown, result);
@@ -386,6 +407,7 @@ void run_ordered_jobs(int count, int jobs, const JobFunction& job, const JobAnsw
     close_files(run.workers[k]);
   }
   if (run.next) munmap(memory, shared_size);
+  return run.lost;
 }
 
 }  // namespace tavrel

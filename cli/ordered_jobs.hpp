@@ -21,9 +21,10 @@ using JobAnswer = std::function<void(int index, std::string_view bytes)>;
 /// its own. As soon as jobs 0..i have ended, job i's standard output is copied to ours,
 /// then its standard error to ours. Where processes or open files run short, fewer
 /// workers run; with none, a job runs in this process in its turn. `answer` receives what
-/// each job returned, except for a job whose worker ended during it. Main thread, before
-/// any other thread starts.
-void run_ordered_jobs(int count, int jobs, const std::function<std::string(int)>& job,
-                      const JobAnswer& answer);
+/// each job returned, except for a job whose worker ended during it. Returns 0, or the
+/// errno of the first write of the jobs' standard output that failed, in a worker or
+/// here (-1: a failure of unknown reason). Main thread, before any other thread starts.
+int run_ordered_jobs(int count, int jobs, const std::function<std::string(int)>& job,
+                     const JobAnswer& answer);
 
 }  // namespace tavrel

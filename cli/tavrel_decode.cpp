@@ -86,7 +86,8 @@ const ToolText tool_text = {
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
   2   a FILE could not be read, or was cut short, or the
-      command line is wrong
+      output could not be written, or the command line is
+      wrong
 
 A FILE that cannot be read is named on standard error; the other files are still
 decoded, and a cut file's samples are decoded up to the cut.)",
@@ -510,8 +511,9 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
 }
 
 // The files in up to o.jobs processes; a file whose process ended while decoding it counts
-// as failed.
-std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each) {
+// as failed. Sets `lost` to the errno of a failed write of standard output (-1: of unknown
+// reason), or 0.
+std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each, int& lost) {
   const auto count = static_cast<int>(o.files.size());
   // Filled in only once the workers run: memory written here before they start would be
   // copied page by page as this process writes it again.
@@ -522,7 +524,7 @@ std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flus
     outcomes.assign(o.files.size(), FileOutcome{false, true, {}, 0, -1});
     answered.assign(o.files.size(), false);
   };
-  run_ordered_jobs(
+  lost = run_ordered_jobs(
       count, o.jobs,
       [&](int i) {
         const FileOutcome outcome = decode_file(o, d, i, flush_each);
@@ -567,19 +569,28 @@ int main(int argc, char** argv) {
   // Each file is decoded as one run of the program, whichever process decodes it.
   const auto decoding = std::make_unique<Decoding>();
   std::vector<FileOutcome> outcomes;
+  int lost = 0;  // errno of a failed write of standard output; -1 of unknown reason
   if (streams) catch_stop_signals();
   if (o.live) {
     outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
   } else if (in_jobs(o)) {
-    outcomes = decode_in_jobs(o, *decoding, flush_each);
+    outcomes = decode_in_jobs(o, *decoding, flush_each, lost);
   } else {
     for (size_t i = 0; i < o.files.size(); ++i) {
       outcomes.push_back(decode_file(o, *decoding, static_cast<int>(i), flush_each));
     }
   }
   if (null_sink) std::fclose(null_sink);
+  // Output that could not be written, to a full disk for one, is a failure, not a
+  // success with less to read.
+  if (std::fflush(stdout) != 0 && lost == 0) lost = errno;
+  if (lost == 0 && std::ferror(stdout)) lost = -1;  // a write failed earlier, its reason gone
+  if (lost != 0) {
+    std::fprintf(stderr, "tavrel-decode: standard output: %s\n",
+                 lost > 0 ? std::strerror(lost) : "could not be written in full");
+  }
 
-  bool failed = false;
+  bool failed = lost != 0;
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files

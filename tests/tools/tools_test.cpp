@@ -501,6 +501,13 @@ TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
   gen("tag.wav", "-s 1", "8400043916");
   EXPECT_EQ(run(decode_tool, path("quiet.wav") + " " + path("tag.wav")).status, 0);
   EXPECT_EQ(run(decode_tool, "--clock 48 " + path("tag.wav")).status, 2);
+  // Output that cannot be written is a failure, not a success with less to read.
+  for (const char* jobs : {"", "-j 2 "}) {
+    r = run("/bin/sh", std::string("-c \"'") + decode_tool + "' " + jobs + path("tag.wav") + " " +
+                           path("quiet.wav") + " >/dev/full\"");
+    EXPECT_EQ(r.status, 2) << jobs;
+    EXPECT_EQ(r.err, "tavrel-decode: standard output: No space left on device\n") << jobs;
+  }
   EXPECT_EQ(run(decode_tool, "").status, 2);
   EXPECT_EQ(run(gen_tool, "12345").status, 2) << "an ID has 10 hex digits";
   r = run(decode_tool, "--help");
