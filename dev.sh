@@ -5,7 +5,8 @@
 #   ./dev.sh build  install what is missing, build the release program only
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 #   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program,
-#                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag
+#                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag,
+#                   -j on 2000 small files
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -81,6 +82,8 @@ bench() {
   build/release/bench/robust_count --per-condition 4 --recordings 200 --hours 0.01
   log "the live program's processor time against arecord's, 10 s (release)"
   bench/live_cpu.sh build/release 10
+  log "tavrel-decode -j 2 and -j 1 against no -j, 300 small files (release)"
+  bench/jobs_bench.sh build/release 300
 }
 
 package() {
@@ -137,6 +140,7 @@ case "${1:-}" in
     nice build/release/bench/robust_count
     bench/peer_bench.sh build/release
     bench/live_cpu.sh build/release 60
+    bench/jobs_bench.sh build/release
     ;;
   *)
     echo "usage: $0 run|test|build|peer|bench" >&2

@@ -307,11 +307,15 @@ std::string cli_bash_completion(const Cli& cli) {
 
 void cli_parse(Cli& cli, std::vector<std::string> args) {
   std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
-  // As with getopt, an option of one value given twice takes the later one.
   for (CLI::Option* option : cli.app.get_options()) {
-    if (option->get_expected_max() == 1 && option->get_type_size_max() == 1 &&
-        !option->get_positional())
+    if (option->get_positional()) continue;
+    // As with getopt, an option of one value given twice takes the later one.
+    if (option->get_expected_max() == 1 && option->get_type_size_max() == 1)
       option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    // An option of a fixed number of values takes that many and no more: CLI11 lets one
+    // stored in a list take every word up to the next option, FILE operands too.
+    const int values = option->get_items_expected_max();
+    if (values > 1 && values == option->get_items_expected_min()) option->allow_extra_args(false);
   }
   try {
     cli.app.parse(args);

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/wave_capture.hpp"
@@ -74,8 +75,9 @@ exit status is as for a file.
 
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
-a real tag can carry it, so the program's path keeps reading it. --robust does not read
-such tones.)");
+a real tag can carry it, so the program's path keeps reading it. With --invert=auto it
+reads "0.0" from a real tag of another kind too: a T5557-type chip sending other data at
+RF/32. Check such reads with --robust, which does not read tones.)");
 
 const ToolText tool_text = {
     "tavrel-decode",
@@ -86,7 +88,8 @@ const ToolText tool_text = {
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
   2   a FILE could not be read, or was cut short, or the
-      command line is wrong
+      output could not be written, or the command line is
+      wrong
 
 A FILE that cannot be read is named on standard error; the other files are still
 decoded, and a cut file's samples are decoded up to the cut.)",
@@ -168,8 +171,9 @@ one-channel file is decoded whatever this says.)");
 With =auto: slice every block in both polarities. An upside-down frame fails every row
 parity, so a tag is not read with a wrong number; but a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset is read as "0.0" (tag 0000000000) in either polarity, with
-or without =auto, and a real tag can carry that ID: use --robust, which does not read
-tones. Reads of the inverted pass of a block come after those of the normal pass. "--invert auto" means the same unless a file named auto exists;
+or without =auto, and with =auto so is a real tag of another kind (a T5557-type chip
+sending other data at RF/32). A real tag can carry that ID: check such reads with
+--robust, which does not read tones. Reads of the inverted pass of a block come after those of the normal pass. "--invert auto" means the same unless a file named auto exists;
 then the command line is refused as unclear (write --invert=auto, or ./auto for the
 file).)")
       ->type_name("[=auto]");
@@ -190,9 +194,10 @@ rate high enough to keep the edges of the faster signal: at least {rate_x2}/s fo
                facts(R"(The FILEs have no header and hold 8-bit unsigned stereo samples at {rate}/s,
 left then right, as Tavrel records (and as tavrel-gen -o NAME.raw writes).)"));
   cli_number(cli, "-j,--jobs", o.jobs, 1, 1024, "N",
-             R"(Decode up to N FILEs at once, each in a process of its own (default 1). The
-output still comes in the order of the FILEs: all of one FILE's standard output, then its
-standard error, then the next FILE's.)");
+             R"(Decode up to N FILEs at once, in N processes that each take the next FILE when
+done with one (default 1). The output still comes in the order of the FILEs: all of one
+FILE's standard output, then its standard error, then the next FILE's. Where the open-file
+or process limit leaves room for fewer processes, fewer run.)");
   app.add_flag("--robust", o.decode.tolerant,
                R"(Decode with the tolerant path instead of the program's: it reads every tag
 family it knows (see --family), finds the polarity, the data rate, the middle level and the
@@ -587,25 +592,38 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   return outcome;
 }
 
-// The files in up to o.jobs processes; a process that did not end by itself counts as a
-// failed file.
-std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each) {
+// The files in up to o.jobs processes; a file whose process ended while decoding it counts
+// as failed. Sets `lost` to the errno of a failed write of standard output (-1: of unknown
+// reason), or 0.
+std::vector<FileOutcome> decode_in_jobs(const Options& o, Decoding& d, bool flush_each, int& lost) {
   const auto count = static_cast<int>(o.files.size());
-  const std::vector<std::string> results = run_ordered_jobs(count, o.jobs, [&](int i) {
-    const FileOutcome outcome = decode_file(o, d, i, flush_each);
-    return std::string(reinterpret_cast<const char*>(&outcome), sizeof outcome);
-  });
+  // Filled in only once the workers run: memory written here before they start would be
+  // copied page by page as this process writes it again.
   std::vector<FileOutcome> outcomes;
-  for (int i = 0; i < count; ++i) {
-    const std::string& bytes = results[static_cast<size_t>(i)];
-    FileOutcome outcome{false, true, {}, 0, -1, 0};
-    if (bytes.size() == sizeof outcome) {
-      std::memcpy(&outcome, bytes.data(), sizeof outcome);
-    } else {
+  std::vector<bool> answered;
+  const auto fill = [&] {
+    if (!outcomes.empty()) return;
+    outcomes.assign(o.files.size(), FileOutcome{false, true, {}, 0, -1, 0});
+    answered.assign(o.files.size(), false);
+  };
+  lost = run_ordered_jobs(
+      count, o.jobs,
+      [&](int i) {
+        const FileOutcome outcome = decode_file(o, d, i, flush_each);
+        return std::string(reinterpret_cast<const char*>(&outcome), sizeof outcome);
+      },
+      [&](int i, std::string_view bytes) {
+        fill();
+        if (bytes.size() != sizeof(FileOutcome)) return;
+        std::memcpy(&outcomes[static_cast<size_t>(i)], bytes.data(), sizeof(FileOutcome));
+        answered[static_cast<size_t>(i)] = true;
+      });
+  fill();
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    if (!answered[i]) {
       std::fprintf(stderr, "tavrel-decode: %s: the decoding process ended abnormally\n",
-                   o.files[static_cast<size_t>(i)].c_str());
+                   o.files[i].c_str());
     }
-    outcomes.push_back(outcome);
   }
   return outcomes;
 }
@@ -631,11 +649,12 @@ int main(int argc, char** argv) {
   // Each file is decoded as one run of the program, whichever process decodes it.
   const auto decoding = std::make_unique<Decoding>();
   std::vector<FileOutcome> outcomes;
+  int lost = 0;  // errno of a failed write of standard output; -1 of unknown reason
   if (streams) catch_stop_signals();
   if (o.live) {
     outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
   } else if (in_jobs(o)) {
-    outcomes = decode_in_jobs(o, *decoding, flush_each);
+    outcomes = decode_in_jobs(o, *decoding, flush_each, lost);
   } else {
     for (size_t i = 0; i < o.files.size(); ++i) {
       outcomes.push_back(decode_file(o, *decoding, static_cast<int>(i), flush_each));
@@ -643,8 +662,16 @@ int main(int argc, char** argv) {
   }
   console_stream = stdout;
   if (null_sink) std::fclose(null_sink);
+  // Output that could not be written, to a full disk for one, is a failure, not a
+  // success with less to read.
+  if (std::fflush(stdout) != 0 && lost == 0) lost = errno;
+  if (lost == 0 && std::ferror(stdout)) lost = -1;  // a write failed earlier, its reason gone
+  if (lost != 0) {
+    std::fprintf(stderr, "tavrel-decode: standard output: %s\n",
+                 lost > 0 ? std::strerror(lost) : "could not be written in full");
+  }
 
-  bool failed = false;
+  bool failed = lost != 0;
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files

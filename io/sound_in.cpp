@@ -142,6 +142,27 @@ static std::string open_failure(const char* path) {
   return std::string("not a sound file that can be read (") + sf_strerror(nullptr) + ")";
 }
 
+// After a failed open, a header whose sample rate is 0 or beyond what libsndfile takes
+// (4294967295 in a WAV header reads as -1) named as such; "" for any other failure.
+// libsndfile's message for it says only "SF_INFO struct incomplete"; the log it keeps of
+// a failed open has the rate it read.
+static std::string invalid_rate_failure() {
+  char log[8192] = {};
+  sf_command(nullptr, SFC_GET_LOG_INFO, log, sizeof log);
+  // The last mention is libsndfile's own summary of what it read.
+  const char* mention = nullptr;
+  for (const char* at = log; (at = strcasestr(at, "sample rate")) != nullptr; ++at) mention = at;
+  if (!mention) return "";
+  const char* value = mention + std::strlen("sample rate");
+  value += std::strspn(value, " \t:");
+  char* end = nullptr;
+  const long long rate = std::strtoll(value, &end, 10);
+  if (end == value || rate >= 1) return "";
+  // A WAV or AU header holds the rate unsigned: show the number written there.
+  const long long written = rate < 0 ? static_cast<uint32_t>(rate) : rate;
+  return "invalid sample rate in the header: " + std::to_string(written) + "/s";
+}
+
 // WAV and AIFF files cut short keep their promised data size in the header; libsndfile
 // reads what is there and notes "(should be N)" on the data chunk line of its log.
 static bool header_promises_more(SNDFILE* file) {
@@ -350,10 +371,12 @@ static std::string read_floats(SNDFILE* file, int channels, int source, int64_t 
     for (sf_count_t i = 0; i < got; ++i) {
       const float* frame = &frames[static_cast<size_t>(i * channels)];
       // A NaN is no level: the middle, which the slicer passes over, and not one that
-      // would carry it into the rate converter's filter.
-      const bool nan = std::isnan(frame[source]);
+      // would carry it into the rate converter's filter. An infinity is clipping, full
+      // scale: in the filter it would turn every sample after it into NaN.
+      const float x = frame[source];
+      const bool nan = std::isnan(x);
       facts.nan_samples += nan ? 1 : 0;
-      mono[static_cast<size_t>(i)] = nan ? 0.0f : frame[source];
+      mono[static_cast<size_t>(i)] = nan ? 0.0f : std::isinf(x) ? std::copysign(1.0f, x) : x;
       facts.peak = std::max(facts.peak, std::abs(to_u8(frame[source]) - 128));
       if (channels > 1)
         facts.other_peak = std::max(facts.other_peak, std::abs(to_u8(frame[other]) - 128));
@@ -398,6 +421,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
     file = sf_open(path, SFM_READ, &info);
   }
   if (!file) {
+    if (std::string bad_rate = invalid_rate_failure(); !bad_rate.empty()) return bad_rate;
     if (streamed) {
       return stream.kept.empty() && stream.base == 0
                  ? "empty stream"

@@ -7,9 +7,13 @@
 #include <cairo-svg.h>
 #include <cairo.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -721,23 +725,47 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   draw_legend(cr, 12, width - right_margin, lanes_bottom + axis_height + 20, layout);
 }
 
+// Where a picture's bytes go, and why writing them failed.
+struct PictureFile {
+  std::FILE* file = nullptr;
+  int error = 0;  ///< errno of the first failed write; 0 none
+};
+
+cairo_status_t write_picture(void* closure, const unsigned char* data, unsigned int length) {
+  auto& picture = *static_cast<PictureFile*>(closure);
+  if (picture.error == 0 && std::fwrite(data, 1, length, picture.file) != length)
+    picture.error = errno != 0 ? errno : EIO;
+  return picture.error == 0 ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+}
+
 }  // namespace
 
 std::string plot_draw_cairo(const Layout& layout, const std::string& path, int width, int height) {
+  // The file is opened and written here rather than by cairo, whose one word for every
+  // failure is "error while writing to output stream": the system's reason (no such
+  // folder, no space left) says what to change.
+  PictureFile picture{std::fopen(path.c_str(), "wb")};
+  if (!picture.file) return std::strerror(errno);
   const bool svg = path.ends_with(".svg");
-  cairo_surface_t* surface = svg ? cairo_svg_surface_create(path.c_str(), width, height)
-                                 : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cairo_surface_t* surface =
+      svg ? cairo_svg_surface_create_for_stream(write_picture, &picture, width, height)
+          : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   if (svg) cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PX);
   cairo_t* cr = cairo_create(surface);
   if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) draw(cr, layout, width, height);
   cairo_destroy(cr);
   cairo_status_t status = cairo_surface_status(surface);
   if (status == CAIRO_STATUS_SUCCESS && !svg)
-    status = cairo_surface_write_to_png(surface, path.c_str());
+    status = cairo_surface_write_to_png_stream(surface, write_picture, &picture);
   cairo_surface_finish(surface);
   if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
   cairo_surface_destroy(surface);
-  return status == CAIRO_STATUS_SUCCESS ? "" : cairo_status_to_string(status);
+  if (std::fclose(picture.file) != 0 && picture.error == 0) picture.error = errno;
+  if (picture.error == 0 && status == CAIRO_STATUS_SUCCESS) return "";
+  // No half picture is left behind for a viewer to show as if it were whole.
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+  return picture.error != 0 ? std::strerror(picture.error) : cairo_status_to_string(status);
 }
 
 }  // namespace tavrel

@@ -392,6 +392,26 @@ std::string sound_error(const std::string& file) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "<child failed>";
 }
 
+// An 8-bit stereo WAV file whose header gives `rate` samples per second.
+std::string wav_with_rate(uint32_t rate) {
+  std::string bytes = "RIFF";
+  const auto put = [&bytes](uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>(v >> (8 * i));
+  };
+  put(36 + 64, 4);
+  bytes += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(2, 2);  // channels
+  put(rate, 4);
+  put(rate * 2, 4);  // bytes per second
+  put(2, 2);         // bytes per frame
+  put(8, 2);         // bits per sample
+  bytes += "data";
+  put(64, 4);
+  return bytes + std::string(64, '\x80');
+}
+
 TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   std::filesystem::permissions(dir, std::filesystem::perms::all);  // reachable when not root
   gen("locked.wav", "-s 0.1", "8400043916");
@@ -399,6 +419,8 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   std::ofstream(path("empty.wav")).close();
   std::ofstream(path("notes.wav")) << "not a recording\n";
   std::filesystem::create_directory(path("folder.wav"));
+  std::ofstream(path("rate0.wav"), std::ios::binary) << wav_with_rate(0);
+  std::ofstream(path("rate_max.wav"), std::ios::binary) << wav_with_rate(4294967295);
   const struct {
     std::string file;
     std::string message;  ///< the start of the message
@@ -408,6 +430,8 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
       {path("missing.wav"), "No such file or directory"},
       {path("folder.wav"), "is a directory"},
       {path("notes.wav"), "not a sound file that can be read ("},
+      {path("rate0.wav"), "invalid sample rate in the header: 0/s"},
+      {path("rate_max.wav"), "invalid sample rate in the header: 4294967295/s"},
       {"/dev/null", "empty stream"},
       // Endless zero bytes: a stream that holds no sound file, not an empty one.
       {"/dev/zero", "not a sound stream that can be read ("},
@@ -418,7 +442,7 @@ TEST_F(Tools, BadInputIsNamedForWhatItIs) {
   }
 }
 
-TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
+TEST_F(Tools, NanSamplesAreTheMiddleLevelAndInfinitiesClip) {
   for (const auto& [x, u8] : {std::pair{NAN, 128},
                               {INFINITY, 255},
                               {-INFINITY, 0},
@@ -428,8 +452,8 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
                               {-0.5f, 64}}) {
     EXPECT_EQ(to_u8(x), u8) << x;
   }
-  // Every 97th sample of the tag's channel NaN, at the program's rate and through the
-  // rate converter.
+  // Every 97th sample of the tag's channel NaN or infinite, at the program's rate and
+  // through the rate converter.
   for (const std::string& rate : {std::to_string(sample_rate), std::string("44100")}) {
     gen("clean.wav", std::string("-s 1 --bits float --rate ") + rate, "8400043916");
     SF_INFO info{};
@@ -438,13 +462,19 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
     std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
     sf_readf_float(in, samples.data(), info.frames);
     sf_close(in);
-    int64_t nans = 0;
-    for (size_t i = 1; i < samples.size(); i += 2 * 97, ++nans) samples[i] = NAN;
-    SF_INFO written{0, info.samplerate, info.channels, info.format, 0, 0};
-    SNDFILE* out = sf_open(path("nan.wav").c_str(), SFM_WRITE, &written);
-    ASSERT_NE(out, nullptr);
-    sf_writef_float(out, samples.data(), info.frames);
-    sf_close(out);
+    // Writes the recording with those samples set to `value`; returns how many.
+    const auto spoil = [&](float value, const std::string& name) {
+      std::vector<float> spoiled = samples;
+      int64_t count = 0;
+      for (size_t i = 1; i < spoiled.size(); i += 2 * 97, ++count) spoiled[i] = value;
+      SF_INFO written{0, info.samplerate, info.channels, info.format, 0, 0};
+      SNDFILE* out = sf_open(path(name).c_str(), SFM_WRITE, &written);
+      EXPECT_NE(out, nullptr) << name;
+      sf_writef_float(out, spoiled.data(), info.frames);
+      sf_close(out);
+      return count;
+    };
+    const int64_t nans = spoil(NAN, "nan.wav");
 
     const Result clean = run(decode_tool, "--json " + path("clean.wav"));
     const Result r = run(decode_tool, "--json --stats " + path("nan.wav"));
@@ -452,6 +482,18 @@ TEST_F(Tools, NanSamplesAreTheMiddleLevelAndCounted) {
     EXPECT_EQ(lines(r.out).size(), lines(clean.out).size()) << rate;
     EXPECT_EQ(read_ids(r.out), std::vector<std::string>{"8400043916"}) << rate;
     EXPECT_EQ(stat_count(r.err, "NaN samples, taken as the middle level: "), nans) << rate;
+
+    // An infinity is full scale, clipped, with the reads and hints of full scale.
+    for (const float full : {1.0f, -1.0f}) {
+      spoil(full * INFINITY, "infinite.wav");
+      spoil(full, "full.wav");
+      const Result infinite = run(decode_tool, path("infinite.wav"));
+      const Result clipped = run(decode_tool, path("full.wav"));
+      EXPECT_EQ(clipped.status, 0) << rate << " " << full << clipped.err;
+      EXPECT_EQ(infinite.status, clipped.status) << rate << " " << full;
+      EXPECT_EQ(infinite.out, clipped.out) << rate << " " << full;
+      EXPECT_EQ(infinite.err, clipped.err) << rate << " " << full;
+    }
   }
 }
 
@@ -463,6 +505,13 @@ TEST_F(Tools, ExitStatusTellsWhetherAnythingWasRead) {
   gen("tag.wav", "-s 1", "8400043916");
   EXPECT_EQ(run(decode_tool, path("quiet.wav") + " " + path("tag.wav")).status, 0);
   EXPECT_EQ(run(decode_tool, "--clock 48 " + path("tag.wav")).status, 2);
+  // Output that cannot be written is a failure, not a success with less to read.
+  for (const char* jobs : {"", "-j 2 "}) {
+    r = run("/bin/sh", std::string("-c \"'") + decode_tool + "' " + jobs + path("tag.wav") + " " +
+                           path("quiet.wav") + " >/dev/full\"");
+    EXPECT_EQ(r.status, 2) << jobs;
+    EXPECT_EQ(r.err, "tavrel-decode: standard output: No space left on device\n") << jobs;
+  }
   EXPECT_EQ(run(decode_tool, "").status, 2);
   EXPECT_EQ(run(gen_tool, "12345").status, 2) << "an ID has 10 hex digits";
   r = run(decode_tool, "--help");
@@ -790,13 +839,17 @@ TEST_F(Tools, JobsGiveTheOutputAndStatusOfOneFileAfterTheOther) {
   gen("c.wav", "-s 1.5", "0000000001");
   const std::string good = path("a.wav") + " " + path("b.wav") + " " + path("c.wav");
   const std::string with_missing = path("c.wav") + " " + path("missing.wav") + " " + good;
+  // Also with more jobs than the open-file limit leaves room for.
+  const std::string tight = "-c \"ulimit -n 16; exec '" + std::string(decode_tool) + "' -j 8 ";
   for (const std::string& files : {good, with_missing}) {
     for (const char* options : {"", "--json", "--stats"}) {
       const Result one = run(decode_tool, std::string(options) + " " + files);
-      const Result many = run(decode_tool, std::string("-j 3 ") + options + " " + files);
-      EXPECT_EQ(many.status, one.status) << options << " " << files;
-      EXPECT_EQ(many.out, one.out) << options << " " << files;
-      EXPECT_EQ(many.err, one.err) << options << " " << files;
+      for (const Result& many : {run(decode_tool, std::string("-j 3 ") + options + " " + files),
+                                 run("/bin/sh", tight + options + " " + files + "\"")}) {
+        EXPECT_EQ(many.status, one.status) << options << " " << files;
+        EXPECT_EQ(many.out, one.out) << options << " " << files;
+        EXPECT_EQ(many.err, one.err) << options << " " << files;
+      }
     }
   }
 }
@@ -828,9 +881,14 @@ TEST_F(Tools, PlotWritesOnePictureOfTheAskedSizePerRecording) {
   r = run(decode_tool, "-q --robust --plot " + path("robust.png") + " " + path("card.wav"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(slurp(path("robust.png")).substr(1, 3), "PNG");
-  r = run(decode_tool, "--plot " + path("no/such/dir.png") + " " + path("card.wav"));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("no/such/dir.png"), std::string::npos) << r.err;
+  std::filesystem::create_symlink("/dev/full", path("full.svg"));
+  for (const auto& [picture, reason] :
+       {std::pair{path("no/such/dir.png"), "No such file or directory"},
+        {path("full.svg"), "No space left on device"}}) {
+    r = run(decode_tool, "-q --plot " + picture + " " + path("card.wav"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tavrel-decode: " + picture + ": " + reason + "\n");
+  }
 }
 
 TEST_F(Tools, PlotEveryDrawsTheLastStretchEveryNSecondsOfAStream) {
@@ -839,7 +897,7 @@ TEST_F(Tools, PlotEveryDrawsTheLastStretchEveryNSecondsOfAStream) {
   std::filesystem::create_directories(pictures);
   const Result r =
       run("/bin/sh", "-c \"cat '" + path("card.wav") + "' | '" + decode_tool +
-                         "' --plot-every 1 '" + pictures + "' --plot-size 640x360 -\"");
+                         "' --plot-size 640x360 --plot-every 1 '" + pictures + "' -\"");
   EXPECT_EQ(r.status, 0) << r.err;
   // One picture per whole second of input, under its final name only.
   SF_INFO info{};
