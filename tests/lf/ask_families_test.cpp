@@ -258,8 +258,9 @@ std::string others(const Fields& f) {
   for (int32_t i = 0; i < f.count; ++i) {
     const Field& field = f.items[i];
     if (std::string(field.name) == "number") continue;
-    text += (text.empty() ? "" : " ") + std::string(field.name) + "=" +
-            (field.kind == FieldKind::integer ? std::to_string(field.integer) : field.text);
+    if (!text.empty()) text += ' ';
+    text.append(field.name).append("=").append(
+        field.kind == FieldKind::integer ? std::to_string(field.integer) : field.text);
   }
   return text;
 }
