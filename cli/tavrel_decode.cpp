@@ -21,10 +21,10 @@
 #include "capture/wave_capture.hpp"
 #include "cli/cli.hpp"
 #include "cli/ordered_jobs.hpp"
+#include "cli/unattended.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/slice_pass.hpp"
-#include "io/live_in.hpp"
 #include "io/sound_in.hpp"
 #include "platform/console.hpp"
 #include "plot/plot_draw.hpp"
@@ -66,9 +66,9 @@ kept in memory while they are read) in pieces of 20 ms, and the output is writte
 each piece read unless it goes to a file, so that tavrel-decode --raw - can follow a live
 capture (arecord -t raw, parec, sox -t wav -).
 
-With --live there is no FILE: the default sound input is read through Tavrel's own
-capture, block by block, until Ctrl-C or SIGTERM; everything read is written then, and the
-exit status is as for a file.
+With --live there is no FILE: the sound input (--device) is read until Ctrl-C or SIGTERM,
+and decoded as a stream is; everything read is written then, and the exit status is as for
+a file. A lost input is said on standard error and waited for.
 
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
@@ -84,7 +84,8 @@ const ToolText tool_text = {
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
   2   a FILE could not be read, or was cut short, or the
-      command line is wrong
+      command line is wrong, or --mqtt could not send
+      every scan
 
 A FILE that cannot be read is named on standard error; the other files are still
 decoded, and a cut file's samples are decoded up to the cut.)",
@@ -114,6 +115,7 @@ struct Options {
   int64_t every = 0;                    ///< seconds between pictures of --plot-every
   std::string plot_dir;                 ///< where they go
   std::vector<std::string> files;
+  UnattendedOptions unattended;  ///< --device, --list-devices, --mqtt
 };
 
 // The options, in the order of the help text.
@@ -200,6 +202,7 @@ the same number after a pause of )" +
                    std::to_string(refresh_ms) +
                    R"( ms or more without reads (when Tavrel's window falls back to dashes).
 The log then has one line per presentation.)");
+  unattended_declare(cli, o.unattended);
   cli_file(cli, "--plot", o.plot,
            R"(Draw what the decoder saw of a stretch of each FILE into a picture: PNG or SVG,
 chosen by the name's ending. From the top: the analysed channel's samples with the two
@@ -258,6 +261,8 @@ Options parse(Cli& cli, int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   join_invert_auto(cli, args);
   cli_parse(cli, args);
+  unattended_check(cli, o.unattended, o.live, o.jobs);
+  const bool mqtt = !o.unattended.mqtt.empty();
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
   if (o.live && !o.files.empty()) cli_usage_error(cli, "--live reads no FILE");
@@ -295,9 +300,9 @@ Options parse(Cli& cli, int argc, char** argv) {
   o.decode.rate = o.decode.robust ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
   const bool plotting = !o.plot.empty() || !o.plot_dir.empty();
-  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting;
+  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting || mqtt;
   // The picture shows the whole stretch, reads or not.
-  o.decode.watch_until_read = !o.json && !o.stats && !o.first && !plotting;
+  o.decode.watch_until_read = !o.json && !o.stats && !o.first && !plotting && !mqtt;
   o.decode.levels = o.stats || plotting;
   return o;
 }
@@ -314,6 +319,9 @@ struct FileOutcome {
 
 // Set by SIGINT and SIGTERM while a stream or the live input is read.
 std::atomic<bool> stop_requested{false};
+
+// The broker link of --mqtt, or null.
+MqttSink* mqtt_sink = nullptr;
 
 void on_stop_signal(int) {
   stop_requested.store(true);
@@ -427,13 +435,20 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   if (plotting && o.decode.robust)
     d.on_levels = [&plot](const RobustLevels& levels) { plot_levels(*plot, levels); };
   Presentation presentation;
-  if (o.json || o.first || plotting) {
+  if (o.json || o.first || plotting || mqtt_sink) {
     d.on_read = [&o, file, timed, plotting, &presentation, &plot](const Read& read) {
       if (plotting) plot_read(*plot, read);
-      if (!o.json && !o.first) return;
-      if (o.first && !first_of_presentation(presentation, read)) return;
+      // --mqtt sends each presentation, whatever is written.
+      const bool first = first_of_presentation(presentation, read);
+      const bool send = mqtt_sink && first;
+      const bool write = (o.json || o.first) && (first || !o.first);
+      if (!send && !write) return;
+      const std::string json =
+          o.json || send ? read_json(file, read, timed ? wall_time_now() : "") : "";
+      if (send) unattended_publish(*mqtt_sink, o.channel, json, read);
+      if (!write) return;
       if (o.json) {
-        std::fputs((read_json(file, read, timed ? wall_time_now() : "") + "\n").c_str(), stdout);
+        std::fputs((json + "\n").c_str(), stdout);
       } else {
         std::printf("%d.%d\n", read.frame.number.id_high, read.frame.number.id_low);
       }
@@ -480,7 +495,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   const int channel = o.channel == "left" ? 0 : 1;
   // Under -j the files keep the cores busy already: a reading thread would cost time.
   const bool read_ahead = !in_jobs(o);
-  const std::string error = index < 0 ? read_live(channel, sink, stop_requested, facts)
+  const std::string error = index < 0 ? unattended_read_live(o.unattended, channel, o.decode.robust,
+                                                             sink, stop_requested, facts)
                                       : read_sound(file, channel, static_cast<int>(o.decode.rate),
                                                    o.raw, sink, facts, read_ahead);
   decoding_end(d);
@@ -552,6 +568,8 @@ int main(int argc, char** argv) {
   const auto decoding = std::make_unique<Decoding>();
   std::vector<FileOutcome> outcomes;
   if (streams) catch_stop_signals();
+  const auto mqtt = unattended_mqtt(cli, o.unattended, o.channel);
+  mqtt_sink = mqtt.get();
   if (o.live) {
     outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
   } else if (in_jobs(o)) {
@@ -563,7 +581,7 @@ int main(int argc, char** argv) {
   }
   if (null_sink) std::fclose(null_sink);
 
-  bool failed = false;
+  bool failed = mqtt && !unattended_mqtt_end(*mqtt, stop_requested.load());
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files
