@@ -143,7 +143,14 @@ std::string mqtt_parse_url(const std::string& text, const std::string& host_name
     return "the topic prefix holds a wildcard (+ or #): " + prefix;
   if (prefix.find("//") != std::string::npos || (!prefix.empty() && prefix[0] == '/'))
     return "the topic prefix has an empty level: " + prefix;
-  url.prefix = prefix.empty() ? "tavrel/" + mqtt_topic_word(host_name) : prefix;
+  if (prefix.empty()) {
+    // A host name is one topic level: no level breaks or wildcards in it.
+    std::string level = host_name.empty() ? "localhost" : host_name;
+    for (char& c : level)
+      if (c == '/' || c == '+' || c == '#') c = '_';
+    prefix = "tavrel/" + level;
+  }
+  url.prefix = prefix;
   return "";
 }
 

@@ -33,7 +33,8 @@ constexpr const char* mqtt_password_variable = "TAVREL_MQTT_PASSWORD";
 
 /// Parses `text` into `url`. User and password may hold %XX escapes (%40 for @); a
 /// password from `env_password` (may be null) is taken when the URL gives a user and no
-/// password. The prefix defaults to "tavrel/" + `host_name`. Returns "" or what is wrong.
+/// password. The prefix defaults to "tavrel/" + `host_name` (any '/', '+', '#' in it as
+/// '_'). Returns "" or what is wrong.
 std::string mqtt_parse_url(const std::string& text, const std::string& host_name,
                            const char* env_password, MqttUrl& url);
 
