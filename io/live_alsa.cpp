@@ -124,12 +124,12 @@ static std::vector<CaptureCard> capture_cards() {
 }
 
 // Whether ALSA's configuration (alsa.conf, its conf.d and ~/.asoundrc) defines `name`.
+// Looked up, not expanded: "default" without a sound card or server fails to expand, yet
+// is the device to wait for.
 static bool defined_pcm(const std::string& name) {
   if (snd_config_update() < 0) return false;
   snd_config_t* found = nullptr;
-  if (snd_config_search_definition(snd_config, "pcm", name.c_str(), &found) < 0) return false;
-  snd_config_delete(found);
-  return true;
+  return snd_config_search(snd_config, ("pcm." + name).c_str(), &found) == 0;
 }
 
 // The PCM that `device` stands for now; "" and the reason when none.
