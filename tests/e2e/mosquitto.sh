@@ -7,8 +7,10 @@ make_broker() {
   broker_dir=$1
   mkdir -p "$broker_dir"
   broker_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n' \
-    "$broker_port" "$broker_dir" >"$broker_dir/mosquitto.conf"
+  # Run as root, mosquitto becomes the user mosquitto unless told to stay, and then
+  # cannot save its state into a folder of ours.
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\nuser %s\n' \
+    "$broker_port" "$broker_dir" "$(id -un)" >"$broker_dir/mosquitto.conf"
 }
 
 # Starts the broker made by make_broker and waits until it takes connections; its pid

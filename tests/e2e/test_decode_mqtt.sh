@@ -48,6 +48,7 @@ retained() {
   mosquitto_sub -h 127.0.0.1 -p "$broker_port" -t "$1" -C 1 -W 5 -F '%r\t%p' 2>/dev/null
 }
 
+python3 -c 'import jinja2' 2>/dev/null || fail "python3-jinja2 is missing (./dev.sh test installs it)"
 make_broker "$work/broker"
 start_broker || fail "mosquitto did not start"
 record_broker "$carried"
