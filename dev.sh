@@ -12,10 +12,11 @@ cd "$(dirname "$0")"
 # Debian packages, by purpose.
 build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libasound2-dev libgtk-3-dev fonts-dejavu-core fonts-dejavu-extra libsndfile1-dev
-  libsamplerate0-dev libcli11-dev nlohmann-json3-dev libcairo2-dev"
+  libsamplerate0-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libmosquitto-dev"
 test_packages="clang libclang-rt-dev clang-format python3 g++-mingw-w64-x86-64 wine wine64
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick
-  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian"
+  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian
+  mosquitto mosquitto-clients systemd python3-jinja2"
 
 log() { printf '\n== %s\n' "$*"; }
 

@@ -70,6 +70,13 @@ With --live there is no FILE: the sound input (--device) is read until Ctrl-C or
 and decoded as a stream is; everything read is written then, and the exit status is as for
 a file. A lost input is said on standard error and waited for.
 
+As a service: the package installs the systemd unit tavrel-reader@.service. Its instance
+tavrel-reader@NAME runs tavrel-decode --live --robust --json --first with the options in
+TAVREL_OPTIONS of /etc/tavrel/NAME.conf (an example is in
+/usr/share/doc/tavrel/examples/reader.conf), as an unprivileged user in the audio group;
+it is restarted when it fails and logs to the journal. Such a service has no desktop
+sound server: give it a sound card with --device.
+
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
 a real tag can carry it, so the program's path keeps reading it. --robust does not read
@@ -91,7 +98,9 @@ A FILE that cannot be read is named on standard error; the other files are still
 decoded, and a cut file's samples are decoded up to the cut.)",
     R"(tavrel-decode recording.wav
 tavrel-decode --json --invert=auto *.flac | jq -r .id
-tavrel-decode --stats --channel left quiet.wav)",
+tavrel-decode --stats --channel left quiet.wav
+tavrel-decode --live --robust --first --mqtt mqtt://homeassistant.local
+sudo systemctl enable --now tavrel-reader@door)",
 };
 
 struct Options {
