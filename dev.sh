@@ -5,7 +5,8 @@
 #   ./dev.sh build  install what is missing, build the release program only
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 #   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program,
-#                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag
+#                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag,
+#                   10 min of the headless reader with a sound server restart
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -138,6 +139,7 @@ case "${1:-}" in
     nice build/release/bench/robust_count
     bench/peer_bench.sh build/release
     bench/live_cpu.sh build/release 60
+    bench/live_soak.sh build/release 600
     ;;
   *)
     echo "usage: $0 run|test|build|peer|bench" >&2
