@@ -183,6 +183,9 @@ struct MqttState {
   int last_refusal = 0;      ///< the broker's last refusal code, said once
   bool overflowing = false;  ///< the queue is full; said once until it empties
   int64_t dropped = 0;       ///< scans dropped from a full queue
+  // Apart from the rest: libmosquitto may log while a call made under `lock` runs.
+  std::mutex log_lock;     ///< guards last_error; taken after `lock`, never before
+  std::string last_error;  ///< libmosquitto's last error log line, for the next line said
 };
 
 MqttSink::MqttSink() = default;
@@ -221,11 +224,22 @@ static void publish_retained(MqttState& s, const std::string& topic, const std::
                     true);
 }
 
-// libmosquitto's words for `code` without their full stop, or the system's for errno.
-static std::string error_text(int code) {
+// libmosquitto's words for `code` without their full stop, or the system's for errno,
+// and the detail it logged (a TLS certificate that failed, say).
+static std::string error_text(MqttState& s, int code) {
   std::string text = code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code);
   if (!text.empty() && text.back() == '.') text.pop_back();
+  std::lock_guard<std::mutex> hold(s.log_lock);
+  if (!s.last_error.empty()) text += ": " + s.last_error;
+  s.last_error.clear();
   return text;
+}
+
+static void on_log(mosquitto*, void* context, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || !text) return;
+  MqttState& s = *static_cast<MqttState*>(context);
+  std::lock_guard<std::mutex> hold(s.log_lock);
+  s.last_error = text;
 }
 
 static void on_connect(mosquitto*, void* context, int code) {
@@ -271,9 +285,10 @@ static void on_disconnect(mosquitto*, void* context, int code) {
   s.changed.notify_all();
   if (code == 0 || !was_connected || s.said_down) return;  // 0: our own disconnect
   s.said_down = true;
+  const std::string line = "MQTT broker " + s.where + " lost (" + error_text(s, code) +
+                           "): scans wait in the queue; connecting again";
   hold.unlock();
-  s.say("MQTT broker " + s.where + " lost (" + error_text(code) +
-        "): scans wait in the queue; connecting again");
+  s.say(line);
 }
 
 static void on_publish(mosquitto*, void* context, int mid) {
@@ -294,9 +309,10 @@ static void say_unreachable(MqttState& s, int code) {
   std::unique_lock<std::mutex> hold(s.lock);
   if (s.said_down) return;
   s.said_down = true;
+  const std::string line = "MQTT broker " + s.where + " cannot be reached (" + error_text(s, code) +
+                           "): scans wait in the queue; connecting again";
   hold.unlock();
-  s.say("MQTT broker " + s.where + " cannot be reached (" + error_text(code) +
-        "): scans wait in the queue; connecting again");
+  s.say(line);
 }
 
 // Waits the network thread's pause, which then doubles; true when quit came first.
@@ -376,6 +392,7 @@ std::string mqtt_start(MqttSink& sink, const MqttOptions& options,
   mosquitto_connect_callback_set(s.mosq, on_connect);
   mosquitto_disconnect_callback_set(s.mosq, on_disconnect);
   mosquitto_publish_callback_set(s.mosq, on_publish);
+  mosquitto_log_callback_set(s.mosq, on_log);
   s.network_done = false;
   s.network = std::thread(network_run, std::ref(s));
   return "";
