@@ -17,7 +17,7 @@ build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
 test_packages="clang libclang-rt-dev clang-format python3 g++-mingw-w64-x86-64 wine wine64
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick
   sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian
-  mosquitto mosquitto-clients systemd python3-jinja2"
+  mosquitto mosquitto-clients systemd python3-jinja2 openssl"
 
 log() { printf '\n== %s\n' "$*"; }
 

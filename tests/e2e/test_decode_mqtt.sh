@@ -6,7 +6,9 @@
 #     not retained; the loss and the return are said; availability ends "offline";
 #   - Home Assistant's discovery is retained, names the scan topic and a device, and its
 #     value_template (rendered with Jinja, as Home Assistant does) gives each scan's tag ID;
-#   - a reader killed outright leaves "offline" through its will; --no-discovery sends none.
+#   - a reader killed outright leaves "offline" through its will; --no-discovery sends none;
+#   - mqtts:// trusts what the system's certificate authorities vouch for (here the file
+#     SSL_CERT_FILE names, which OpenSSL takes for the system store) and nothing else.
 set -uo pipefail
 source "$(dirname "$0")/capture_common.sh"
 source "$(dirname "$0")/mosquitto.sh"
@@ -119,3 +121,32 @@ wait "$decode_pid" 2>/dev/null
 await 50 carries "^0\te2e/will/availability\toffline" || fail "no offline from the will"
 carries "homeassistant/tag/e2e_will" && fail "discovery sent with --no-discovery"
 echo "   the will says offline; --no-discovery sends none"
+
+# TLS against a broker of its own, with a certificate from an authority made here.
+kill -TERM "$broker_pid"
+wait "$broker_pid"
+tls=$work/tls
+mkdir -p "$tls"
+{
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tls/ca.key" -out "$tls/ca.pem" -days 1 \
+    -subj "/CN=Tavrel e2e authority" &&
+    openssl req -newkey rsa:2048 -nodes -keyout "$tls/broker.key" -out "$tls/broker.csr" \
+      -subj /CN=localhost &&
+    openssl x509 -req -in "$tls/broker.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
+      -CAcreateserial -out "$tls/broker.pem" -days 1 \
+      -extfile <(printf 'subjectAltName=DNS:localhost\n')
+} >/dev/null 2>&1 || fail "openssl could not make the certificates"
+make_broker "$tls"
+printf 'cafile %s\ncertfile %s\nkeyfile %s\n' "$tls/ca.pem" "$tls/broker.pem" "$tls/broker.key" \
+  >>"$tls/mosquitto.conf"
+start_broker || fail "mosquitto with TLS did not start"
+"$TAVREL_BUILD/cli/tavrel-gen" -q -o "$work/tag.wav" -s 1 "${tags[0]}" || fail "tavrel-gen"
+url=mqtts://localhost:$broker_port/e2e/tls
+SSL_CERT_FILE=$tls/ca.pem "$decode" -q --robust --mqtt "$url" "$work/tag.wav" >/dev/null 2>"$work/err" ||
+  fail "exit status $? over TLS with a trusted certificate"
+[ "$(mosquitto_sub -h localhost -p "$broker_port" --cafile "$tls/ca.pem" -t e2e/tls/availability \
+  -C 1 -W 5 2>/dev/null)" = offline ] || fail "nothing reached the broker over TLS"
+"$decode" -q --robust --mqtt "$url" "$work/tag.wav" >/dev/null 2>"$work/err" &&
+  fail "an unknown certificate was trusted"
+grep -q "certificate verify failed" "$work/err" || fail "the refused certificate was not said"
+echo "   mqtts:// sends to a broker the authorities vouch for, and refuses another"
