@@ -37,12 +37,13 @@ using std::chrono::milliseconds;
 constexpr int32_t stall_ms = 2000;          ///< no sound this long: the input is lost
 constexpr int32_t first_pause_ms = 500;     ///< pause before the first new opening
 constexpr int32_t longest_pause_ms = 5000;  ///< the pause doubles up to this
-constexpr int32_t poll_ms = 100;            ///< longest wait before a thread looks at its flags
-constexpr int32_t leave_ms = 300;           ///< how long the end waits for the capture thread
-constexpr uint32_t period_us = 50000;       ///< ALSA period: the capture thread wakes this often
-constexpr uint32_t buffer_us = 500000;      ///< ALSA buffer: sound the device holds for us
-constexpr int32_t ring_seconds = 2;         ///< sound held for the caller's thread
-constexpr int32_t pieces_per_second = 50;   ///< 20 ms pieces to the sink
+constexpr int32_t poll_ms = 100;           ///< longest wait before the capture thread looks at quit
+constexpr int32_t stop_poll_ms = 50;       ///< the same for the caller's thread and its stop flag
+constexpr int32_t leave_ms = 200;          ///< how long the end waits for the capture thread
+constexpr uint32_t period_us = 50000;      ///< ALSA period: the capture thread wakes this often
+constexpr uint32_t buffer_us = 500000;     ///< ALSA buffer: sound the device holds for us
+constexpr int32_t ring_seconds = 2;        ///< sound held for the caller's thread
+constexpr int32_t pieces_per_second = 50;  ///< 20 ms pieces to the sink
 
 // ALSA prints its own messages on standard error (a pulse plugin that cannot connect,
 // a failed recovery); ours say the same once, in the tool's words.
@@ -462,8 +463,8 @@ std::string read_live_alsa(const LiveChoice& choice, const LiveSink& sink,
     int32_t n = 0;
     {
       std::unique_lock<std::mutex> hold(s.lock);
-      // A signal handler cannot wake us: the stop flag is looked at every poll_ms.
-      s.wake.wait_for(hold, milliseconds(poll_ms), [&] {
+      // A signal handler cannot wake us: the stop flag is looked at every stop_poll_ms.
+      s.wake.wait_for(hold, milliseconds(stop_poll_ms), [&] {
         return stop.load() || !s.refusal.empty() || !s.lines.empty() || s.written > s.taken;
       });
       if (!s.refusal.empty()) {
