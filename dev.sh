@@ -6,17 +6,19 @@
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 #   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program,
 #                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag,
-#                   -j on 2000 small files
+#                   -j on 2000 small files, 10 min of the headless reader with a sound
+#                   server restart
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages, by purpose.
 build_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libasound2-dev libgtk-3-dev fonts-dejavu-core fonts-dejavu-extra libsndfile1-dev
-  libsamplerate0-dev libcli11-dev nlohmann-json3-dev libcairo2-dev"
+  libsamplerate0-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libmosquitto-dev"
 test_packages="clang libclang-rt-dev clang-format python3 g++-mingw-w64-x86-64 wine wine64
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth xdotool imagemagick
-  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian"
+  sigrok-cli sox groff-base pipewire wireplumber dbus-daemon tmux x11-utils xsettingsd lintian
+  mosquitto mosquitto-clients systemd python3-jinja2 openssl"
 
 log() { printf '\n== %s\n' "$*"; }
 
@@ -141,6 +143,7 @@ case "${1:-}" in
     bench/peer_bench.sh build/release
     bench/live_cpu.sh build/release 60
     bench/jobs_bench.sh build/release
+    bench/live_soak.sh build/release 600
     ;;
   *)
     echo "usage: $0 run|test|build|peer|bench" >&2

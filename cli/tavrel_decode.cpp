@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,10 +24,10 @@
 #include "cli/cli.hpp"
 #include "cli/decode_run.hpp"
 #include "cli/ordered_jobs.hpp"
+#include "cli/unattended.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "decode/read_register.hpp"
 #include "frontend/slice_pass.hpp"
-#include "io/live_in.hpp"
 #include "io/sound_in.hpp"
 #include "lf/family_table.hpp"
 #include "platform/console.hpp"
@@ -102,7 +103,8 @@ struct Options {
   DecodeOptions decode;
   bool json = false;
   bool stats = false;
-  std::string channel = "right";
+  std::string channel = "right";  ///< --channel as given: one name or number, or a list
+  std::string reader_names;       ///< --reader as given, or empty
   std::string clock = "64";
   std::string invert;  ///< "" off, "on" or "auto"
   bool raw = false;
@@ -120,6 +122,11 @@ struct Options {
   std::string plot_dir;                 ///< where they go
   std::string family_list;              ///< --family as given, or empty
   std::vector<std::string> files;
+  UnattendedOptions unattended;  ///< --device, --list-devices, --mqtt
+
+  // From the above.
+  std::vector<int> channels;         ///< the channels read, 0 the first: one reader each
+  std::vector<std::string> readers;  ///< their names, for JSON and MQTT
 };
 
 // The options, in the order of the help text.
@@ -162,9 +169,19 @@ NaN (taken as the middle level), signal level percentiles, a histogram of run le
 samples ({one_half_bit} are one half-bit, {two_half_bits} two, others are dropped), how many
 frame tests failed at the header, the Manchester test, a row parity, a column parity and the
 stop bit, and a hint when nothing was read.)"));
-  cli_choice(cli, "--channel", o.channel, {"left", "right"},
-             R"(The channel that carries the tag signal (default: right, as in Tavrel). A
-one-channel file is decoded whatever this says.)");
+  app.add_option("--channel", o.channel,
+                 R"(The channel that carries the tag signal (default: right, as in Tavrel): left,
+right, or a channel's number (1 is left). A one-channel file is decoded whatever this says.
+
+A list (left,right or 1,2,3,4) makes each channel a reader of its own, decoded apart by the
+tolerant path (so it implies --robust): a stereo input serves two doors, a multichannel
+audio interface more. Every JSON read names its reader ("reader"), as do the MQTT topics;
+the log has a line per presentation of a tag, "READER: NUMBER".)")
+      ->type_name("CHANNEL[,...]");
+  app.add_option("--reader", o.reader_names,
+                 R"(Names for the readers of --channel, one each, in its order (default: the
+channels' own, left, right, 1, 2, ...): the JSON reads' "reader" and the MQTT topics.)")
+      ->type_name("NAME[,...]");
   app.add_flag("--invert{on}", o.invert,
                R"(Without a value: take the signal upside down, as the "Invert Signal" box does.
 
@@ -214,8 +231,11 @@ log of those reads, with each family's printed number.)");
                      family_names() + "). Implies --robust.")
       ->type_name("LIST");
   app.add_flag("--live", o.live,
-               R"(Read the default sound input, as Tavrel does, instead of FILEs, until Ctrl-C
-or SIGTERM. Each read is written as soon as its block is decoded.)");
+               R"(Read the sound input (--device; by default ALSA's default, as Tavrel does)
+instead of FILEs, until Ctrl-C or SIGTERM. Each read is written as soon as it is decoded. A
+lost input (a sound server restarting, a card pulled out) is said on standard error,
+waited for and said again when it is back.)");
+  unattended_declare(cli, o.unattended);
   app.add_flag("--first", o.first,
                R"(Write only the first read of each presentation of a tag: a new number, or
 the same number after a pause of )" +
@@ -298,7 +318,55 @@ const Conflict conflicts[] = {
     // The pictures of --plot-every follow the program's blocks.
     {[](const Options& o, const Cli&) { return !o.plot_every.empty() && o.decode.tolerant; },
      "--plot-every shows the program's decoding path: not with --robust"},
+    {[](const Options& o, const Cli& cli) {
+       return o.channels.size() > 1 &&
+              (o.invert != "" || !o.decode.parity || cli.app.count("--clock") > 0);
+     },
+     "several readers (--channel LIST) are decoded by the tolerant path, which finds the "
+     "polarity and the clock itself: leave out --invert, --no-parity and --clock"},
+    {[](const Options& o, const Cli&) {
+       return o.channels.size() > 1 && (!o.plot.empty() || !o.plot_every.empty());
+     },
+     "--plot and --plot-every draw one reader: give --channel one channel"},
 };
+
+// The channels of --channel and the names of their readers; "" or what is wrong.
+std::string parse_readers(Options& o) {
+  const auto split = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) out.push_back(item);
+    if (!text.empty() && text.back() == ',') out.emplace_back();
+    return out;
+  };
+  for (const std::string& c : split(o.channel)) {
+    char* end = nullptr;
+    const long n = std::strtol(c.c_str(), &end, 10);
+    const int channel = c == "left"               ? 0
+                        : c == "right"            ? 1
+                        : !c.empty() && *end == 0 ? static_cast<int>(n) - 1
+                                                  : -1;
+    if (channel < 0 || channel > 255)
+      return "--channel takes left, right or a channel's number from 1 to 256, not \"" + c + "\"";
+    if (std::find(o.channels.begin(), o.channels.end(), channel) != o.channels.end())
+      return "--channel names channel " + c + " twice";
+    o.channels.push_back(channel);
+    o.readers.push_back(c);
+  }
+  if (!o.reader_names.empty()) {
+    const std::vector<std::string> names = split(o.reader_names);
+    if (names.size() != o.channels.size())
+      return "--reader takes a name for each channel of --channel: " +
+             std::to_string(o.channels.size()) + ", not " + std::to_string(names.size());
+    for (const std::string& name : names) {
+      if (name.empty()) return "--reader takes names, not an empty one";
+      if (std::count(names.begin(), names.end(), name) > 1)
+        return "--reader names two readers " + name;
+    }
+    o.readers = names;
+  }
+  return "";
+}
 
 Options parse(Cli& cli, int argc, char** argv) {
   Options o;
@@ -309,6 +377,12 @@ Options parse(Cli& cli, int argc, char** argv) {
   cli_parse(cli, args);
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
+  unattended_check(cli, o.unattended, o.live, o.jobs);
+  if (const std::string problem = parse_readers(o); !problem.empty()) cli_usage_error(cli, problem);
+  // Several readers are decoded apart, which only the tolerant path does: the program's
+  // decoder keeps its state in one place.
+  if (o.channels.size() > 1 && o.invert == "" && o.decode.parity && cli.app.count("--clock") == 0)
+    o.decode.tolerant = true;
   if (cli.app.count("--family") > 0) {
     if (const std::string problem = family_set_of(o.family_list, o.decode.families);
         !problem.empty())
@@ -340,9 +414,11 @@ Options parse(Cli& cli, int argc, char** argv) {
   o.decode.rate = o.decode.tolerant ? 0 : sample_rate * 64.0 / std::stoi(o.clock);
   // The counts behind the hint on a failed decode come from the watch.
   const bool plotting = !o.plot.empty() || !o.plot_dir.empty();
-  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting;
+  // --mqtt sends every presentation: the program's path hands its reads on when watched.
+  const bool mqtt = !o.unattended.mqtt.empty();
+  o.decode.watch = o.json || o.stats || o.first || !cli.quiet || plotting || mqtt;
   // The picture shows the whole stretch, reads or not.
-  o.decode.watch_until_read = !o.json && !o.stats && !o.first && !plotting;
+  o.decode.watch_until_read = !o.json && !o.stats && !o.first && !plotting && !mqtt;
   o.decode.levels = o.stats || plotting;
   return o;
 }
@@ -418,7 +494,7 @@ std::string decode_facts(const Options& o, int file_rate) {
 
 HintFacts hint_facts(const Options& o, const DecodeStats& stats, int32_t peak, int32_t other_peak,
                      int32_t rate) {
-  return {stats, peak, other_peak, o.channel == "left" ? 0 : 1, o.decode.invert, rate};
+  return {stats, peak, other_peak, o.channels[0], o.decode.invert, rate};
 }
 
 // The picture's line that says why nothing was read, when nothing was.
@@ -466,30 +542,48 @@ bool draw_rolling(const Options& o, PlotStretch& plot, const Decoding& d, const 
 
 // Where the reads of one input go: the log, JSON lines or one line per presentation, and
 // the picture.
+// The broker link of --mqtt, or null.
+MqttSink* mqtt_link = nullptr;
+
 struct ReadOutput {
   const Options& o;
-  std::string input;  ///< the FILE as given, or "live"
-  bool timed;         ///< live or a stream: reads carry the wall-clock time
-  PlotStretch* plot;  ///< or null
-  bool program_logs;  ///< the program's path writes the log itself, as the program does
+  std::string input;   ///< the FILE as given, or "live"
+  std::string reader;  ///< the reader's name
+  bool timed;          ///< live or a stream: reads carry the wall-clock time
+  PlotStretch* plot;   ///< or null
+  bool program_logs;   ///< the program's path writes the log itself, as the program does
   ReaderTrack track;
   bool any = false;  ///< a tag was read
 };
 
 void take_read(ReadOutput& out, TagRead& read) {
+  const Options& o = out.o;
   out.any = true;
   if (out.timed) wall_time_now(read.wall);
   const bool first = track_read(out.track, read, refresh_ms / 1e3);
   if (out.plot) plot_read(*out.plot, read);
-  if (out.o.first && !first) return;
-  if (out.o.json) {
-    std::fputs((read_json(out.input, "", read) + "\n").c_str(), stdout);
-  } else if (out.o.first) {
+  // --mqtt sends each presentation, whatever is written.
+  if (first && mqtt_link)
+    unattended_publish(*mqtt_link, out.reader, read_json(out.input, out.reader, read), read);
+  // Several readers share the log: a line per presentation, named.
+  const bool readers = o.channels.size() > 1;
+  if ((o.first || (readers && !o.json)) && !first) return;
+  if (o.json) {
+    std::fputs((read_json(out.input, out.reader, read) + "\n").c_str(), stdout);
+  } else if (readers) {
+    std::printf("%s: %s\n", out.reader.c_str(), field_find(read.fields, "number")->text);
+  } else if (o.first) {
     std::printf("%s\n", field_find(read.fields, "number")->text);
   } else if (!out.program_logs) {
     log_read(stdout, read);
   }
 }
+
+// Each reader of an input beyond the first: its decoding and where its reads go.
+struct MoreReader {
+  std::unique_ptr<Decoding> decoding;
+  std::unique_ptr<ReadOutput> output;
+};
 
 // Whether the program's path writes its console log itself: then it does so whether or not
 // its reads are watched.
@@ -516,9 +610,22 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
     d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
     d.on_levels = [&plot](const LevelSpan& span) { plot_levels(*plot, span); };
   }
-  ReadOutput output{
-      o, name, index < 0 || is_stream(file), plotting ? plot.get() : nullptr, program_logs(o), {}};
+  const bool timed = index < 0 || is_stream(file);
+  ReadOutput output{o, name, o.readers[0], timed, plotting ? plot.get() : nullptr, program_logs(o),
+                    {}};
   d.on_read = [&output](TagRead& read) { take_read(output, read); };
+  // The other readers of the input: each channel decoded apart.
+  std::vector<MoreReader> more(o.channels.size() - 1);
+  std::vector<ChannelSink> more_sinks;
+  for (size_t r = 0; r < more.size(); ++r) {
+    MoreReader& m = more[r];
+    m.decoding = std::make_unique<Decoding>();
+    decoding_begin(*m.decoding, o.decode);
+    m.output = std::make_unique<ReadOutput>(
+        ReadOutput{o, name, o.readers[r + 1], timed, nullptr, false, {}});
+    m.decoding->on_read = [&out = *m.output](TagRead& read) { take_read(out, read); };
+    more_sinks.push_back({o.channels[r + 1], decoding_sink(*m.decoding)});
+  }
   SoundFacts facts;
   // --plot-every: the next picture when the decoded samples reach it, by seconds of input.
   int64_t next_picture = 1;
@@ -557,18 +664,25 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
       after_samples();
     };
   }
-  const int channel = o.channel == "left" ? 0 : 1;
+  const int channel = o.channels[0];
   // Under -j the files keep the cores busy already: a reading thread would cost time.
   const bool read_ahead = !in_jobs(o);
-  const std::string error = index < 0 ? read_live(channel, sink, stop_requested, facts)
-                                      : read_sound(file, channel, static_cast<int>(o.decode.rate),
-                                                   o.raw, sink, facts, read_ahead);
+  const std::string error = index < 0
+                                ? unattended_read_live(o.unattended, channel, o.decode.tolerant,
+                                                       sink, more_sinks, stop_requested, facts)
+                                : read_sound(file, channel, static_cast<int>(o.decode.rate), o.raw,
+                                             sink, facts, read_ahead, more_sinks);
   decoding_end(d);
+  for (MoreReader& m : more) {
+    decoding_end(*m.decoding);
+    stats_add(d.stats, m.decoding->stats);
+    output.any = output.any || m.output->any;
+  }
   d.on_event = nullptr;
   d.on_levels = nullptr;
   d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
-  if (facts.opened && !o.json && !o.first) std::fputs("\n", stdout);
+  if (facts.opened && !o.json && !o.first && o.channels.size() == 1) std::fputs("\n", stdout);
   // The program's path reads without its watch, too.
   const bool read = output.any || read_register.last_high.load() != -1;
   FileOutcome outcome{read, !error.empty(), d.stats, facts.peak, facts.other_peak, facts.file_rate};
@@ -651,6 +765,8 @@ int main(int argc, char** argv) {
   std::vector<FileOutcome> outcomes;
   int lost = 0;  // errno of a failed write of standard output; -1 of unknown reason
   if (streams) catch_stop_signals();
+  const auto mqtt = unattended_mqtt(cli, o.unattended, o.readers);
+  mqtt_link = mqtt.get();
   if (o.live) {
     outcomes.push_back(decode_file(o, *decoding, -1, flush_each));
   } else if (in_jobs(o)) {
@@ -671,7 +787,8 @@ int main(int argc, char** argv) {
                  lost > 0 ? std::strerror(lost) : "could not be written in full");
   }
 
-  bool failed = lost != 0;
+  // What waits for the broker is sent, or counted as lost.
+  bool failed = lost != 0 || (mqtt && !unattended_mqtt_end(*mqtt, stop_requested.load()));
   bool read_any = false;
   const auto total = std::make_unique<DecodeStats>();
   SoundFacts seen;  ///< the largest peaks over all files

@@ -45,6 +45,14 @@ writes synthesized tag signals for tests.")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md
     ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_BINARY_DIR}/changelog.gz
     DESTINATION ${doc_dir})
+
+  # The reader as a systemd service (a template, one instance per sound input), its
+  # example options, and the maintainer scripts that stop and restart its instances.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/tavrel-reader@.service
+    DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/reader.conf DESTINATION ${doc_dir}/examples)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/prerm ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 endif()
 
 include(CPack)

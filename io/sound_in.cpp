@@ -358,42 +358,59 @@ static void read_bytes_ahead(SNDFILE* file, int channels, int source, const Samp
   reader.join();
 }
 
-// Any other format, through floats and, when the rate differs, the rate converter.
-static std::string read_floats(SNDFILE* file, int channels, int source, int64_t piece,
-                               Resampler& resampler, const SampleSink& take, SoundFacts& facts) {
-  std::vector<float> frames(static_cast<size_t>(piece * channels));
-  std::vector<float> mono(static_cast<size_t>(piece));
+// One channel on its way out of read_floats: its own rate converter and buffers.
+struct Tap {
+  int source;  ///< the channel
+  const SampleSink* take;
+  Resampler resampler;
+  std::vector<float> mono;
   std::vector<uint8_t> bytes;
+};
+
+// Any other format, through floats and, when the rate differs, the rate converter; every
+// tap's channel at once, the first the analysed one.
+static std::string read_floats(SNDFILE* file, int channels, int64_t piece, std::vector<Tap>& taps,
+                               SoundFacts& facts) {
+  std::vector<float> frames(static_cast<size_t>(piece * channels));
+  for (Tap& tap : taps) tap.mono.resize(static_cast<size_t>(piece));
+  const int source = taps[0].source;
+  const int other = source == 0 ? 1 : 0;
+  const SampleSink& first = *taps[0].take;
   for (;;) {
     const sf_count_t got = sf_readf_float(file, frames.data(), piece);
     const bool last = got < piece;
-    const int other = source == 0 ? 1 : 0;
     for (sf_count_t i = 0; i < got; ++i) {
       const float* frame = &frames[static_cast<size_t>(i * channels)];
       // A NaN is no level: the middle, which the slicer passes over, and not one that
       // would carry it into the rate converter's filter. An infinity is clipping, full
       // scale: in the filter it would turn every sample after it into NaN.
-      const float x = frame[source];
-      const bool nan = std::isnan(x);
-      facts.nan_samples += nan ? 1 : 0;
-      mono[static_cast<size_t>(i)] = nan ? 0.0f : std::isinf(x) ? std::copysign(1.0f, x) : x;
+      for (Tap& tap : taps) {
+        const float x = frame[tap.source];
+        tap.mono[static_cast<size_t>(i)] = std::isnan(x)   ? 0.0f
+                                           : std::isinf(x) ? std::copysign(1.0f, x)
+                                                           : x;
+      }
+      facts.nan_samples += std::isnan(frame[source]) ? 1 : 0;
       facts.peak = std::max(facts.peak, std::abs(to_u8(frame[source]) - 128));
       if (channels > 1)
         facts.other_peak = std::max(facts.other_peak, std::abs(to_u8(frame[other]) - 128));
     }
     facts.file_frames += got;
-    if (resampler.state) {
-      const std::string failure = resample(resampler, mono.data(), got, last, bytes, take);
-      if (!failure.empty()) return failure;
-    } else {
-      take_floats(mono.data(), got, bytes, take);
+    for (Tap& tap : taps) {
+      if (tap.resampler.state) {
+        const std::string failure =
+            resample(tap.resampler, tap.mono.data(), got, last, tap.bytes, *tap.take);
+        if (!failure.empty()) return failure;
+      } else {
+        take_floats(tap.mono.data(), got, tap.bytes, *tap.take);
+      }
     }
-    if (last || (take.stopped && take.stopped())) return "";
+    if (last || (first.stopped && first.stopped())) return "";
   }
 }
 
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
-                       SoundFacts& facts, bool read_ahead) {
+                       SoundFacts& facts, bool read_ahead, const std::vector<ChannelSink>& more) {
   SF_INFO info{};
   if (raw) {
     // Headerless: as Tavrel records, interleaved left and right.
@@ -441,31 +458,53 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
     sf_close(file);
     return "no channels or no sample rate";
   }
-  const int source = info.channels == 1 ? 0 : channel;
+  const int source = info.channels == 1 && more.empty() ? 0 : channel;
+  // Every channel asked for must be there.
+  int highest = source;
+  for (const ChannelSink& c : more) highest = std::max(highest, c.channel);
+  if (highest >= info.channels) {
+    sf_close(file);
+    return "it has " + std::to_string(info.channels) + " channel" +
+           (info.channels == 1 ? "" : "s") + ": there is no channel " + std::to_string(highest + 1);
+  }
   if (rate <= 0) rate = info.samplerate;
   if (take.start) take.start(rate);
+  for (const ChannelSink& c : more)
+    if (c.sink.start) c.sink.start(rate);
   const int64_t piece =
       streamed ? std::max<int64_t>(1, info.samplerate / stream_pieces) : read_frames;
 
-  Resampler resampler;
+  // Each channel handed on has its own rate converter when the rate differs.
+  std::vector<Tap> taps;
+  taps.push_back({source, &take, {}, {}, {}});
+  for (const ChannelSink& c : more) taps.push_back({c.channel, &c.sink, {}, {}, {}});
+  const auto end_taps = [&taps] {
+    for (Tap& tap : taps)
+      if (tap.resampler.state) src_delete(tap.resampler.state);
+  };
   if (info.samplerate != rate) {
-    resampler.ratio = static_cast<double>(rate) / info.samplerate;
-    if (!src_is_valid_ratio(resampler.ratio)) {
+    const double ratio = static_cast<double>(rate) / info.samplerate;
+    if (!src_is_valid_ratio(ratio)) {
       sf_close(file);
       return "sample rate " + std::to_string(info.samplerate) + "/s cannot be converted to " +
              std::to_string(rate) + "/s";
     }
-    int error = 0;
-    resampler.state = src_new(SRC_SINC_FASTEST, 1, &error);
-    if (!resampler.state) {
-      sf_close(file);
-      return src_strerror(error);
+    for (Tap& tap : taps) {
+      int error = 0;
+      tap.resampler.ratio = ratio;
+      tap.resampler.state = src_new(SRC_SINC_FASTEST, 1, &error);
+      if (!tap.resampler.state) {
+        end_taps();
+        sf_close(file);
+        return src_strerror(error);
+      }
+      tap.resampler.out.resize(static_cast<size_t>(chunk_frames * ratio) + 64);
     }
-    resampler.out.resize(static_cast<size_t>(chunk_frames * resampler.ratio) + 64);
   }
 
   std::string failure;
-  if (!resampler.state && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8) {
+  if (more.empty() && info.samplerate == rate &&
+      (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8) {
     // A short file is read before a thread would have started.
     if (read_ahead && !streamed && info.frames > ahead_pieces * ahead_frames) {
       read_bytes_ahead(file, info.channels, source, take, facts);
@@ -473,8 +512,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
       read_bytes(file, info.channels, source, piece, take, facts);
     }
   } else {
-    failure = read_floats(file, info.channels, source, streamed ? piece : chunk_frames, resampler,
-                          take, facts);
+    failure = read_floats(file, info.channels, streamed ? piece : chunk_frames, taps, facts);
   }
 
   if (failure.empty() && sf_error(file) != SF_ERR_NO_ERROR) {
@@ -488,7 +526,7 @@ std::string read_sound(const char* path, int channel, int rate, bool raw, const 
       ((promised && facts.file_frames < info.frames) || header_promises_more(file))) {
     failure = "truncated: the header promises more samples than the file holds";
   }
-  if (resampler.state) src_delete(resampler.state);
+  end_taps();
   sf_close(file);
   return failure;
 }

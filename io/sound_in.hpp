@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tavrel {
 
@@ -34,6 +35,12 @@ struct SampleSink {
   std::function<bool()> stopped;
 };
 
+/// A channel handed on to a sink of its own, beside the analysed one.
+struct ChannelSink {
+  int channel;  ///< 0 the first
+  SampleSink sink;
+};
+
 /// Reads channel `channel` (0 left, 1 right; a one-channel file gives its only channel)
 /// of the sound file at `path`, converted to `rate` samples/s (0: kept at the file's own),
 /// and hands it to `take`.
@@ -42,10 +49,13 @@ struct SampleSink {
 /// as soon as it is in.
 /// With `read_ahead`, an 8-bit file at the right rate is read on a second thread while
 /// this one decodes: faster when a core is free, dearer in processor time.
+/// With `more`, each of those channels goes to its own sink as well, piece for piece with
+/// the analysed one: several readers of one input; a channel the file lacks is an error.
 /// Returns "" or a message saying what went wrong; a truncated file has its samples
 /// handed over before the message is returned.
 std::string read_sound(const char* path, int channel, int rate, bool raw, const SampleSink& take,
-                       SoundFacts& facts, bool read_ahead = false);
+                       SoundFacts& facts, bool read_ahead = false,
+                       const std::vector<ChannelSink>& more = {});
 
 /// One float sample of full scale -1..1 as an unsigned 8-bit sample, rounded, clipped;
 /// NaN is the middle level. An 8-bit file comes back exactly as it was written.

@@ -46,8 +46,9 @@ void write_paced(Feed& feed, const std::vector<uint8_t>& stereo) {
     const size_t bytes = std::min<size_t>(2 * chunk_frames, stereo.size() - at);
     std::this_thread::sleep_until(feed.start +
                                   std::chrono::microseconds(feed.frames * 1000000 / sample_rate));
-    if (std::fwrite(stereo.data() + at, 1, bytes, feed.out) != bytes) std::exit(1);
-    std::fflush(feed.out);
+    // A pipe whose reader went away (a sound server stopped) fails the flush, not the write.
+    if (std::fwrite(stereo.data() + at, 1, bytes, feed.out) != bytes || std::fflush(feed.out) != 0)
+      std::exit(1);
     feed.frames += static_cast<int64_t>(bytes / 2);
   }
 }

@@ -58,9 +58,16 @@ id=$(python3 -c 'import json,sys; print(json.loads(open(sys.argv[1]).readline())
   [ -s "$work/tag.png" ] || fail "installed tavrel-decode --plot"
 for f in /usr/bin/tavrel /usr/share/man/man1/tavrel-decode.1.gz /usr/share/man/man1/tavrel-gen.1.gz \
   /usr/share/doc/tavrel/copyright /usr/share/applications/tavrel.desktop \
-  /usr/share/bash-completion/completions/tavrel-decode; do
+  /usr/share/bash-completion/completions/tavrel-decode /usr/lib/systemd/system/tavrel-reader@.service \
+  /usr/share/doc/tavrel/examples/reader.conf; do
   [ -f "$f" ] || fail "not installed: $f"
 done
+# The reader's unit as systemd finds it, its program and man page installed (the man
+# page is looked up only where man is).
+man=--man=no
+command -v man >/dev/null && man=--man=yes
+report=$(systemd-analyze verify "$man" /usr/lib/systemd/system/tavrel-reader@.service 2>&1) &&
+  ! grep -q tavrel-reader <<<"$report" || fail "systemd-analyze verify: $report"
 trap - EXIT
 cleanup
 [ "$(installed)" = "$before" ] || fail "the machine's packages differ after removal"
