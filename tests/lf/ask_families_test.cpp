@@ -259,8 +259,9 @@ std::string others(const Fields& f) {
     const Field& field = f.items[i];
     if (std::string(field.name) == "number") continue;
     if (!text.empty()) text += ' ';
-    text.append(field.name).append("=").append(
-        field.kind == FieldKind::integer ? std::to_string(field.integer) : field.text);
+    text.append(field.name)
+        .append("=")
+        .append(field.kind == FieldKind::integer ? std::to_string(field.integer) : field.text);
   }
   return text;
 }
