@@ -40,6 +40,35 @@ using namespace tavrel;
 
 namespace {
 
+// The families the tolerant path reads, and what each read's number shows, as lines kept as
+// they are in the help: a line each for the name, then the printed form wrapped below it.
+std::string families_text() {
+  std::string out;
+  for (int32_t i = 0; i < family_count; ++i) {
+    const Family& f = *family_table[i];
+    std::string rates;
+    for (const int32_t rf : f.rates)
+      if (rf != 0) rates += (rates.empty() ? "RF/" : ", RF/") + std::to_string(rf);
+    char head[160];
+    std::snprintf(head, sizeof head, "  %-10s %s: %s at %s%s\n", f.name, f.title,
+                  modulation_name(f.modulation), rates.c_str(),
+                  f.animal_field ? " of a 125 or 134.2 kHz field" : "");
+    out += head;
+    // The printed form, wrapped below the name.
+    std::istringstream words(f.printed);
+    std::string line = "             ";
+    for (std::string word; words >> word;) {
+      if (line.size() + 1 + word.size() > 86) {
+        out += line + "\n";
+        line = "             ";
+      }
+      line += " " + word;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
 // The decoding path's numbers, for the help texts.
 std::string facts(const char* text) {
   const auto n = [](int64_t v) { return std::to_string(v); };
@@ -49,7 +78,8 @@ std::string facts(const char* text) {
                          {"block", n(block_frames)},
                          {"carry", n(carry_samples)},
                          {"one_half_bit", n(min_run) + ".." + n(long_run - 1)},
-                         {"two_half_bits", n(long_run) + ".." + n(max_run)}});
+                         {"two_half_bits", n(long_run) + ".." + n(max_run)},
+                         {"families", families_text()}});
 }
 
 const std::string description =
@@ -70,9 +100,26 @@ kept in memory while they are read) in pieces of 20 ms, and the output is writte
 each piece read unless it goes to a file, so that tavrel-decode --raw - can follow a live
 capture (arecord -t raw, parec, sox -t wav -).
 
-With --live there is no FILE: the default sound input is read through Tavrel's own
-capture, block by block, until Ctrl-C or SIGTERM; everything read is written then, and the
-exit status is as for a file.
+With --live there is no FILE: the sound input (--device) is read until Ctrl-C or SIGTERM,
+and decoded as a stream is; everything read is written then, and the exit status is as for
+a file. A lost input is said on standard error and waited for.
+
+With --robust (or --family) the tolerant path decodes instead of the program's, at the
+input's own rate, and reads every tag family below, or those --family names. Each read's
+"number" is the form printed on the family's cards or shown by its readers:
+{families}
+The FSK families (hid, awid, ioprox, paradox, pyramid, fdxa) send tones of 12.5 and 15.6
+kHz: they need a sound input of 44100 samples/s or more, and a front end whose band reaches
+16 kHz; an RC filter or a coupling that cuts it loses them, while the ASK families stay
+below 4 kHz. FDX-B animal tags answer a 134.2 kHz field best: a 125 kHz reader reads them at
+short range only.
+
+As a service: the package installs the systemd unit tavrel-reader@.service. Its instance
+tavrel-reader@NAME runs tavrel-decode --live --robust --json --first with the options in
+TAVREL_OPTIONS of /etc/tavrel/NAME.conf (an example is in
+/usr/share/doc/tavrel/examples/reader.conf), as an unprivileged user in the audio group;
+it is restarted when it fails and logs to the journal. Such a service has no desktop
+sound server: give it a sound card with --device.
 
 The program's decoder reads "0.0" (tag 0000000000) from a steady tone near 1.27, 2.7 or
 2.8 kHz with a small DC offset, in either polarity: that frame has every parity bit 0, and
@@ -89,14 +136,18 @@ const ToolText tool_text = {
   1   no tag was read; a line on standard error gives the
       most likely cause and the option to try (not with -q)
   2   a FILE could not be read, or was cut short, or the
-      output could not be written, or the command line is
-      wrong
+      output could not be written, or --mqtt could not send
+      every scan, or the command line is wrong
 
 A FILE that cannot be read is named on standard error; the other files are still
 decoded, and a cut file's samples are decoded up to the cut.)",
     R"(tavrel-decode recording.wav
 tavrel-decode --json --invert=auto *.flac | jq -r .id
-tavrel-decode --stats --channel left quiet.wav)",
+tavrel-decode --stats --channel left quiet.wav
+tavrel-decode --robust --json --family hid,em4100 door.flac
+tavrel-decode --live --robust --first --channel left,right --reader front,back
+tavrel-decode --live --robust --first --mqtt mqtt://homeassistant.local
+sudo systemctl enable --now tavrel-reader@door)",
 };
 
 struct Options {
@@ -162,7 +213,9 @@ With --robust also, after inverted:
   offset      its middle level minus the nominal middle
   snr_db      signal power over noise power, in dB
 With --live, or a FILE that is a stream, also, after time:
-  wall        the wall-clock time of the read, ISO 8601 UTC)");
+  wall        the wall-clock time of the read, ISO 8601 UTC
+and then, always:
+  reader      the reader: the channel's name, or --reader's)");
   app.add_flag("--stats", o.stats,
                facts(R"(Write diagnostics for each FILE to standard error: how many samples were
 NaN (taken as the middle level), signal level percentiles, a histogram of run lengths in

@@ -7,6 +7,22 @@
 
 namespace tavrel {
 
+const char* modulation_name(Modulation m) {
+  switch (m) {
+    case Modulation::ask_manchester:
+      return "ASK Manchester";
+    case Modulation::ask_biphase:
+      return "ASK biphase";
+    case Modulation::ask_diphase:
+      return "ASK differential biphase";
+    case Modulation::ask_nrz:
+      return "ASK NRZ";
+    case Modulation::fsk:
+      return "FSK (fc/8, fc/10)";
+  }
+  return "";
+}
+
 uint64_t frame_field(const FrameBits& f, int32_t first, int32_t n) {
   uint64_t v = 0;
   for (int32_t i = first; i < first + n; ++i)

@@ -23,6 +23,9 @@ enum class Modulation : uint8_t {
 };
 constexpr int modulation_count = static_cast<int>(Modulation::fsk) + 1;
 
+/// How people name a modulation: "ASK Manchester", "FSK".
+const char* modulation_name(Modulation m);
+
 /// Longest frame of any family, in symbols.
 constexpr int32_t max_frame_symbols = 256;
 

@@ -89,7 +89,7 @@ const Family family_awid{
     encode,
     "N:FC:CN (N 26, 34, 37, 50), N:HEX (any N from 26 to 58), or the frame in hex",
     "26:224:1337",
-    "the Wiegand format and its numbers: FC 224 Card 1337",
+    "the facility code and card number: FC 224 Card 1337 (format and bits name the layout)",
     reasons,
     static_cast<int32_t>(std::size(reasons)),
     fields};

@@ -132,8 +132,8 @@ const Family family_hid = {
     encode_short,
     "N:FC:CN (N 26, 32, 34, 35, 37), N:HEX (any N from 26 to 37), or the frame in hex",
     "26:118:1603",
-    "the Wiegand format and its numbers, as readers print them: H10301 FC 118 CN 1603; an unknown "
-    "length as its bits in hex",
+    "facility code and card number, as readers print them: FC 118 CN 1603 (format and bits "
+    "name the layout); a length of no known layout as its bits in hex",
     reasons,
     static_cast<int32_t>(std::size(reasons)),
     fields,
@@ -155,7 +155,7 @@ const Family family_hid_long = {
     encode_long,
     "N:FC:CN (N 48), N:HEX (any N from 38 to 83), or the frame in hex",
     "48:118:1603",
-    "as for hid: Corporate 1000 48-bit company 118 CN 1603",
+    "as for hid: company 118 CN 1603 for Corporate 1000 48-bit",
     reasons,
     static_cast<int32_t>(std::size(reasons)),
     fields,

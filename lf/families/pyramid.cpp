@@ -78,24 +78,25 @@ bool encode(const char* text, FrameBits& frame) {
 
 }  // namespace
 
-const Family family_pyramid{"pyramid",
-                            "Pyramid",
-                            Modulation::fsk,
-                            {50, 0, 0},
-                            128,
-                            0,
-                            2,
-                            sync,
-                            sync_symbols,
-                            true,
-                            false,
-                            decode,
-                            encode,
-                            "FC:CN (26-bit), or the frame in hex",
-                            "123:11223",
-                            "the Wiegand format and its numbers: FC 123 Card 11223",
-                            reasons,
-                            static_cast<int32_t>(std::size(reasons)),
-                            fields};
+const Family family_pyramid{
+    "pyramid",
+    "Pyramid",
+    Modulation::fsk,
+    {50, 0, 0},
+    128,
+    0,
+    2,
+    sync,
+    sync_symbols,
+    true,
+    false,
+    decode,
+    encode,
+    "FC:CN (26-bit), or the frame in hex",
+    "123:11223",
+    "the facility code and card number: FC 123 Card 11223 (format and bits name the layout)",
+    reasons,
+    static_cast<int32_t>(std::size(reasons)),
+    fields};
 
 }  // namespace tavrel
