@@ -253,6 +253,14 @@ std::string manchester_hint(const Context& c) {
          "noise, or try --robust";
 }
 
+std::string header_hint(const Context& c) {
+  if (!c.program || check(c, FrameCheck::header) == 0 || c.f.invert < 0) return "";
+  return c.f.invert ? "no header of nine 1 bits: try without --invert, or --robust for "
+                      "other tag families"
+                    : "no header of nine 1 bits: try --invert, or --robust for other tag "
+                      "families";
+}
+
 std::string rate_hint(const Context& c) {
   if (!c.tolerant || c.t.unreadable == 0) return "";
   std::string names;
@@ -301,8 +309,8 @@ std::string tolerant_hint(const Context& c) {
 }
 
 std::string (*const hint_rules[])(const Context&) = {
-    empty_hint,  channel_hint,    level_hint, clock_hint,    run_length_hint,
-    invert_hint, manchester_hint, rate_hint,  tolerant_hint,
+    empty_hint,  channel_hint,    level_hint,  clock_hint, run_length_hint,
+    invert_hint, manchester_hint, header_hint, rate_hint,  tolerant_hint,
 };
 
 }  // namespace
