@@ -89,6 +89,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.symbols = 0;
   d.on_read = on_read;
   d.context = context;
+  d.watch = nullptr;
   ask_begin(d.ask, rate, {take_ask_symbol, &d});
   d.fsk_on = false;
   bool fsk_tried = false;
@@ -140,10 +141,60 @@ void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const Le
   d.ask.levels_context = d.context;
 }
 
+void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch) {
+  d.watch = watch;
+}
+
+LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t index) {
+  const SearchLane& lane = d.lanes[index];
+  LaneStats out{lane.info, lane.count, 0, 0, 0};
+  if (lane.demod_lane >= fsk_lane_key) {
+    const FskLane& fsk = d.fsk.lanes[lane.demod_lane - fsk_lane_key];
+    out.tone_energy = fsk.tone_energy;
+    out.input_energy = d.fsk.energy;
+    out.field_energy = fsk.field_energy;
+  }
+  return out;
+}
+
 int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
   for (int32_t i = 0; i < d.family_count; ++i)
     if (d.families[i] == &family) return i;
   return -1;
+}
+
+constexpr float watch_margin_gain = 1.0f / 64;  ///< a symbol's weight in the watched mean margin
+
+// The watch's view of the lane's newest symbol, stored at `at` in its rings.
+static void watch_symbol(const TolerantDecoder& d, SearchLane& lane, const Symbol& symbol,
+                         size_t at) {
+  const bool first = lane.count == 1;
+  const int64_t start = first ? symbol.end : lane.ends[(at + lane_history - 1) % lane_history];
+  lane.ends[at] = symbol.end;
+  lane.mean_margin =
+      first ? symbol.margin
+            : lane.mean_margin + (symbol.margin - lane.mean_margin) * watch_margin_gain;
+  const WatchedSymbol seen{
+      static_cast<int32_t>(&lane - d.lanes), lane.info, symbol, start,
+      sure_line_fault(symbol.quiet, symbol.change, sure_change_share * lane.mean_margin)};
+  d.watch->symbol(d.watch->context, seen);
+}
+
+// The watch's view of a window of `f` that ends with the lane's newest symbol.
+static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const Family& f,
+                        Verdict verdict, SureCheck sure, bool inverted) {
+  const auto end_of = [&lane](int64_t k) {
+    return lane.ends[static_cast<size_t>(k % lane_history)];
+  };
+  const int64_t first = lane.count - f.frame_symbols;  // the frame's first symbol
+  // Its start is the end of the symbol before; a frame that opens the lane starts a mean
+  // symbol before its first symbol's end.
+  const int64_t start = first > 0 ? end_of(first - 1)
+                                  : end_of(first) - (lane.newest_end - end_of(first)) /
+                                                        std::max(f.frame_symbols - 1, 1);
+  const WatchedFrame seen{
+      &f, static_cast<int32_t>(&lane - d.lanes), start, lane.newest_end, verdict, sure, inverted};
+  d.watch->frame(d.watch->context, seen);
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
@@ -157,7 +208,10 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   const Verdict verdict = f.decode(read.frame, read.fields);
   ++stats.frames;
   ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
-  if (verdict != frame_passed) return;
+  if (verdict != frame_passed) {
+    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted);
+    return;
+  }
   const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
   SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
   const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
@@ -166,6 +220,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
                      symbol * (f.frame_symbols + f.gap_symbols)))
     check = SureCheck::repeated;
   ++stats.sure[static_cast<int>(check)];
+  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted);
   if (check != SureCheck::read || !d.on_read) return;
   read.family = &f;
   read.end = lane.newest_end;
@@ -209,6 +264,7 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
   ++d.symbols;
+  if (d.watch) watch_symbol(d, lane, symbol, at);
 
   // The windows of each frame length that end here, by their first symbols.
   for (int32_t l = 0; l < lane.length_count; ++l) {
