@@ -662,6 +662,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   if (plotting) {
     d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
     d.on_levels = [&plot](const LevelSpan& span) { plot_levels(*plot, span); };
+    d.on_symbol = [&plot](const WatchedSymbol& symbol) { plot_symbol(*plot, symbol); };
+    d.on_frame = [&plot](const WatchedFrame& frame) { plot_frame(*plot, frame); };
   }
   const bool timed = index < 0 || is_stream(file);
   ReadOutput output{o, name, o.readers[0], timed, plotting ? plot.get() : nullptr, program_logs(o),
@@ -733,6 +735,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   }
   d.on_event = nullptr;
   d.on_levels = nullptr;
+  d.on_symbol = nullptr;
+  d.on_frame = nullptr;
   d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
   if (facts.opened && !o.json && !o.first && o.channels.size() == 1) std::fputs("\n", stdout);
