@@ -10,6 +10,7 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "lf/read.hpp"
+#include "lf/tolerant_watch.hpp"
 #include "report/reasons.hpp"
 #include "report/watch.hpp"
 
@@ -42,8 +43,12 @@ struct PlotStretch {
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
   double from_seconds;             ///< as asked, for plot_rate
   double seconds;
-  std::vector<LevelSpan> levels;  ///< measured by the tolerant path, in and around the stretch
-  int32_t read_clock;             ///< RF/n of the first read kept; 0 before one
+  std::vector<LevelSpan> levels;       ///< measured by the tolerant path, in and around the stretch
+  int32_t read_clock;                  ///< RF/n of the first read kept; 0 before one
+  std::vector<WatchedSymbol> symbols;  ///< the tolerant path's, of every lane, in and around it
+  std::vector<WatchedFrame> frames;    ///< the windows it tested there
+  size_t symbol_limit;                 ///< unplaced: symbols kept before old ones are dropped
+  size_t frame_limit;                  ///< and frames
 };
 
 /// How a stretch is decoded, for its title and lanes.
@@ -77,6 +82,8 @@ void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
 void plot_event(PlotStretch& p, const WatchEvent& event);
 void plot_read(PlotStretch& p, const TagRead& read);
 void plot_levels(PlotStretch& p, const LevelSpan& levels);
+void plot_symbol(PlotStretch& p, const WatchedSymbol& symbol);
+void plot_frame(PlotStretch& p, const WatchedFrame& frame);
 
 enum class LaneKind : uint8_t {
   signal,     ///< samples in signed steps, thresholds, dead band
@@ -85,6 +92,8 @@ enum class LaneKind : uint8_t {
   windows,    ///< windows whose header passed, with their 64 bits; one row each at a time
   tests,      ///< one row per test result
   reads,      ///< frames read
+  symbols,    ///< the symbols decided on one lane of the tolerant path
+  frames,     ///< the windows tested on that lane; one row each at a time
 };
 
 struct Lane {
@@ -92,6 +101,7 @@ struct Lane {
   bool inverted;     ///< half_bits, windows, tests: of the pass with invert set
   int32_t rows;      ///< rows of windows or tests
   std::string name;  ///< shown beside the lane
+  std::string note;  ///< a second line under the name, or empty
 };
 
 enum class MarkKind : uint8_t {
@@ -111,6 +121,10 @@ enum class MarkKind : uint8_t {
   bit_invalid,  ///< windows: an equal pair in row `low`: no bit
   test,         ///< tests: the window ending at `start` tested with result `low` (its row)
   read,         ///< reads: the frame read, `text` its number
+  symbol,       ///< symbols: value `low`, margin `high` as a share (0..1) of the lane's clear ones
+  line_fault,   ///< symbols: the line code is broken just before this symbol
+  frame,        ///< frames: in row `low`, result `high`: the SureCheck of a frame that passed
+                ///< its family's checks, -1 for one that failed them; `text` says which
 };
 
 struct Mark {
