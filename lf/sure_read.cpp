@@ -1,6 +1,5 @@
 #include "lf/sure_read.hpp"
 
-#include <cmath>
 #include <cstring>
 
 namespace tavrel {
@@ -51,7 +50,9 @@ SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool
 }
 
 bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period) {
-  if (same_frame(last.frame, frame) && std::fabs(static_cast<double>(end - last.end)) < period / 2)
+  // Lanes decide a block of samples one after the other, so that another lane's read of a
+  // frame read already may come after later reads of it: not new either.
+  if (same_frame(last.frame, frame) && static_cast<double>(end - last.end) < period / 2)
     return false;
   last.frame = frame;
   last.end = end;

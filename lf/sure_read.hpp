@@ -8,7 +8,7 @@
 //   - the line code may be broken around at most one symbol in eight: a change where it
 //     wants none, or none where it wants one, measured against half the mean margin;
 //   - the same read is not made twice: not from another lane, nor again within half a
-//     period.
+//     period, nor (from a lane that decides later) before the last read of that frame.
 // Random symbols pass the first rule about once in 2^(frame length); tones, square waves and
 // other periodic signals that repeat themselves fail the other two.
 
@@ -68,7 +68,8 @@ struct LastRead {
 };
 
 /// Whether a read of `frame` ending at sample `end` is new: not the same frame as `last`
-/// within `period` samples (half a repetition, from any lane). Updates `last` when it is.
+/// before or within `period` / 2 samples after it (half a repetition, from any lane).
+/// Updates `last` when it is.
 bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period);
 
 }  // namespace tavrel
