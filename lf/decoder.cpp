@@ -174,9 +174,10 @@ static void watch_symbol(const TolerantDecoder& d, SearchLane& lane, const Symbo
   lane.mean_margin =
       first ? symbol.margin
             : lane.mean_margin + (symbol.margin - lane.mean_margin) * watch_margin_gain;
-  const WatchedSymbol seen{
-      static_cast<int32_t>(&lane - d.lanes), lane.info, symbol, start,
-      sure_line_fault(symbol.quiet, symbol.change, sure_change_share * lane.mean_margin)};
+  // Where no symbol has had a margin (a silent input), no change of level is wanted either.
+  const bool fault = lane.mean_margin > 0 && sure_line_fault(symbol.quiet, symbol.change,
+                                                             sure_change_share * lane.mean_margin);
+  const WatchedSymbol seen{static_cast<int32_t>(&lane - d.lanes), lane.info, symbol, start, fault};
   d.watch->symbol(d.watch->context, seen);
 }
 
