@@ -831,7 +831,13 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   double lanes_top = 40;
   if (!layout.hint.empty()) {
     colour(cr, threshold_colour);
-    text_at(cr, 12, 52, "nothing read: " + layout.hint, 14, 0, true);
+    // A long hint is set smaller rather than cut off at the edge.
+    const std::string line = "nothing read: " + layout.hint;
+    cairo_select_font_face(cr, font, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 14);
+    const double room = width - 12 - right_margin;
+    const double wide = text_width(cr, line);
+    text_at(cr, 12, 52, line, wide > room ? std::max(8.0, 14 * room / wide) : 14, 0, true);
     lanes_top = 66;
   } else if (!layout.outcome.empty()) {
     colour(cr, read_colour);

@@ -376,9 +376,8 @@ std::string fsk_band_hint(const Context& c) {
   char share[32];
   std::snprintf(share, sizeof share, "%.1f%%", 100 * f.share);
   return std::string("the input holds almost no power at 12.5 and 15.6 kHz (") + share +
-         " of it), where FSK tags (" + f.names +
-         ") send: for those, use a front end whose band reaches 16 kHz, no low-pass on the way, "
-         "and a sound input of 44100 samples/s or more";
+         "), where FSK tags (" + f.names +
+         ") send: use a front end and a sound input that pass 16 kHz (44100 samples/s or more)";
 }
 
 // The input is mostly FSK tones, but no frame of an FSK family passed its checks.
