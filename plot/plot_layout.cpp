@@ -40,7 +40,9 @@ void plot_begin(PlotStretch& p, const std::string& file, const PlotSetting& sett
   p.levels.clear();
   p.read_clock = 0;
   p.symbols.clear();
+  p.lanes.clear();
   p.frames.clear();
+  p.symbols_left_out = 0;
   p.symbol_limit = 65536;
   p.frame_limit = 4096;
 }
@@ -166,8 +168,8 @@ void plot_levels(PlotStretch& p, const LevelSpan& levels) {
   }
 }
 
-static int64_t end_of(const WatchedSymbol& s) {
-  return s.symbol.end;
+static int64_t end_of(const PlotSymbol& s) {
+  return s.end;
 }
 
 static int64_t end_of(const WatchedFrame& f) {
@@ -192,7 +194,17 @@ static void keep_watched(PlotStretch& p, std::vector<T>& kept, const T& item, in
 }
 
 void plot_symbol(PlotStretch& p, const WatchedSymbol& symbol) {
-  keep_watched(p, p.symbols, symbol, symbol.start, p.symbol_limit);
+  if (p.symbols.size() >= max_plot_symbols) {
+    ++p.symbols_left_out;
+    return;
+  }
+  const auto lane = static_cast<size_t>(symbol.lane);
+  if (p.lanes.size() <= lane) p.lanes.resize(lane + 1);
+  p.lanes[lane] = symbol.info;
+  const Symbol& s = symbol.symbol;
+  const PlotSymbol kept{
+      symbol.start, s.end, s.margin, static_cast<int16_t>(symbol.lane), s.value, symbol.line_fault};
+  keep_watched(p, p.symbols, kept, kept.start, p.symbol_limit);
 }
 
 void plot_frame(PlotStretch& p, const WatchedFrame& frame) {
@@ -368,13 +380,13 @@ int32_t chosen_lane(const Builder& b) {
     double n, sum, squares;
   };
   std::vector<Spread> lanes;
-  for (const WatchedSymbol& s : b.p.symbols) {
-    if (!b.shown(s.start, s.symbol.end)) continue;
+  for (const PlotSymbol& s : b.p.symbols) {
+    if (!b.shown(s.start, s.end)) continue;
     lanes.resize(std::max<size_t>(lanes.size(), static_cast<size_t>(s.lane) + 1));
     Spread& l = lanes[static_cast<size_t>(s.lane)];
     l.n += 1;
-    l.sum += s.symbol.margin;
-    l.squares += static_cast<double>(s.symbol.margin) * s.symbol.margin;
+    l.sum += s.margin;
+    l.squares += static_cast<double>(s.margin) * s.margin;
   }
   int32_t best = -1;
   double steadiest = -1;
@@ -403,21 +415,23 @@ std::string lane_note(const LaneInfo& info) {
 // The symbols of `lane`, each a cell as high as its margin is against the lane's clear
 // ones (the tenth largest in a hundred), its faults of line code marked.
 void add_symbols(Builder& b, int32_t lane) {
-  std::vector<const WatchedSymbol*> shown;
-  for (const WatchedSymbol& s : b.p.symbols)
-    if (s.lane == lane && b.shown(s.start, s.symbol.end)) shown.push_back(&s);
+  std::vector<const PlotSymbol*> shown;
+  for (const PlotSymbol& s : b.p.symbols)
+    if (s.lane == lane && b.shown(s.start, s.end)) shown.push_back(&s);
   const int32_t index = b.lane(LaneKind::symbols, false, 1, "symbols");
   if (shown.empty()) return;
-  b.out.lanes.back().note = lane_note(shown.front()->info);
+  b.out.lanes.back().note = lane_note(b.p.lanes[static_cast<size_t>(lane)]);
+  // A stretch too long to keep every symbol shows where the kept ones end.
+  if (b.p.symbols_left_out > 0)
+    b.out.lanes.back().name = format("symbols to %.1f s", b.ms(b.p.symbols.back().end) / 1000);
   std::vector<float> margins;
-  for (const WatchedSymbol* s : shown) margins.push_back(s->symbol.margin);
+  for (const PlotSymbol* s : shown) margins.push_back(s->margin);
   const auto clear = margins.begin() + static_cast<ptrdiff_t>(margins.size() * 9 / 10);
   std::nth_element(margins.begin(), clear, margins.end());
   const double full = *clear > 0 ? *clear : 1;
-  for (const WatchedSymbol* s : shown) {
-    b.mark(MarkKind::symbol, index, s->start, s->symbol.end, s->symbol.value,
-           std::min(1.0, s->symbol.margin / full));
-    if (s->line_fault) b.mark(MarkKind::line_fault, index, s->start, s->symbol.end, 0, 0);
+  for (const PlotSymbol* s : shown) {
+    b.mark(MarkKind::symbol, index, s->start, s->end, s->value, std::min(1.0, s->margin / full));
+    if (s->line_fault) b.mark(MarkKind::line_fault, index, s->start, s->end, 0, 0);
   }
 }
 

@@ -20,6 +20,19 @@ constexpr double default_plot_seconds = 0.1;  ///< about three frames at RF/64
 constexpr int32_t signal_steps = 4;           ///< mean steps from the middle that count as signal
 constexpr int32_t shown_run = 40;             ///< samples; longer runs are drawn at this height
 
+/// A symbol of the tolerant path as a picture keeps it.
+struct PlotSymbol {
+  int64_t start;    ///< stream sample where it began
+  int64_t end;      ///< stream sample just after it
+  float margin;     ///< Symbol::margin
+  int16_t lane;     ///< its search lane
+  uint8_t value;    ///< 0 or 1
+  bool line_fault;  ///< WatchedSymbol::line_fault
+};
+
+/// Symbols a stretch keeps at most (about 100 MB); a longer stretch shows the first ones.
+constexpr size_t max_plot_symbols = size_t{1} << 22;
+
 /// What the decoder saw of one stretch, gathered while a recording is decoded.
 struct PlotStretch {
   std::string file;
@@ -43,12 +56,14 @@ struct PlotStretch {
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
   double from_seconds;             ///< as asked, for plot_rate
   double seconds;
-  std::vector<LevelSpan> levels;       ///< measured by the tolerant path, in and around the stretch
-  int32_t read_clock;                  ///< RF/n of the first read kept; 0 before one
-  std::vector<WatchedSymbol> symbols;  ///< the tolerant path's, of every lane, in and around it
-  std::vector<WatchedFrame> frames;    ///< the windows it tested there
-  size_t symbol_limit;                 ///< unplaced: symbols kept before old ones are dropped
-  size_t frame_limit;                  ///< and frames
+  std::vector<LevelSpan> levels;     ///< measured by the tolerant path, in and around the stretch
+  int32_t read_clock;                ///< RF/n of the first read kept; 0 before one
+  std::vector<PlotSymbol> symbols;   ///< the tolerant path's, of every lane, in and around it
+  std::vector<LaneInfo> lanes;       ///< what each of its lanes carries, by search lane
+  std::vector<WatchedFrame> frames;  ///< the windows it tested there
+  size_t symbol_limit;               ///< unplaced: symbols kept before old ones are dropped
+  size_t frame_limit;                ///< and frames
+  int64_t symbols_left_out;          ///< beyond max_plot_symbols
 };
 
 /// How a stretch is decoded, for its title and lanes.
