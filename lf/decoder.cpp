@@ -76,6 +76,8 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
 
 static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
 static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
 
 // A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
 constexpr int32_t fsk_lane_key = ask_max_lanes;
@@ -143,6 +145,9 @@ void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const Le
 
 void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch) {
   d.watch = watch;
+  if (watch) std::memset(d.lane_watch, 0, sizeof d.lane_watch);
+  d.ask.sink.take = watch ? take_ask_symbol_watched : take_ask_symbol;
+  d.fsk.sink.take = watch ? take_fsk_symbol_watched : take_fsk_symbol;
 }
 
 LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t index) {
@@ -165,37 +170,35 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
 
 constexpr float watch_margin_gain = 1.0f / 64;  ///< a symbol's weight in the watched mean margin
 
-// The watch's view of the lane's newest symbol, stored at `at` in its rings.
-static void watch_symbol(const TolerantDecoder& d, SearchLane& lane, const Symbol& symbol,
-                         size_t at) {
-  const bool first = lane.count == 1;
-  const int64_t start = first ? symbol.end : lane.ends[(at + lane_history - 1) % lane_history];
-  lane.ends[at] = symbol.end;
-  lane.mean_margin =
-      first ? symbol.margin
-            : lane.mean_margin + (symbol.margin - lane.mean_margin) * watch_margin_gain;
+// The watch's view of a symbol the lane is about to take.
+static void watch_symbol(TolerantDecoder& d, const SearchLane& lane, const Symbol& symbol) {
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  LaneWatch& w = d.lane_watch[index];
+  const bool first = lane.count == 0;
+  const auto at = static_cast<size_t>(lane.count % lane_history);
+  const int64_t start = first ? symbol.end : w.ends[(at + lane_history - 1) % lane_history];
+  w.ends[at] = symbol.end;
+  w.mean_margin =
+      first ? symbol.margin : w.mean_margin + (symbol.margin - w.mean_margin) * watch_margin_gain;
   // Where no symbol has had a margin (a silent input), no change of level is wanted either.
-  const bool fault = lane.mean_margin > 0 && sure_line_fault(symbol.quiet, symbol.change,
-                                                             sure_change_share * lane.mean_margin);
-  const WatchedSymbol seen{static_cast<int32_t>(&lane - d.lanes), lane.info, symbol, start, fault};
-  d.watch->symbol(d.watch->context, seen);
+  const bool fault = w.mean_margin > 0 && sure_line_fault(symbol.quiet, symbol.change,
+                                                          sure_change_share * w.mean_margin);
+  d.watch->symbol(d.watch->context, {index, lane.info, symbol, start, fault});
 }
 
 // The watch's view of a window of `f` that ends with the lane's newest symbol.
 static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const Family& f,
                         Verdict verdict, SureCheck sure, bool inverted) {
-  const auto end_of = [&lane](int64_t k) {
-    return lane.ends[static_cast<size_t>(k % lane_history)];
-  };
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  const int64_t* ends = d.lane_watch[index].ends;
+  const auto end_of = [ends](int64_t k) { return ends[static_cast<size_t>(k % lane_history)]; };
   const int64_t first = lane.count - f.frame_symbols;  // the frame's first symbol
   // Its start is the end of the symbol before; a frame that opens the lane starts a mean
   // symbol before its first symbol's end.
   const int64_t start = first > 0 ? end_of(first - 1)
                                   : end_of(first) - (lane.newest_end - end_of(first)) /
                                                         std::max(f.frame_symbols - 1, 1);
-  const WatchedFrame seen{
-      &f, static_cast<int32_t>(&lane - d.lanes), start, lane.newest_end, verdict, sure, inverted};
-  d.watch->frame(d.watch->context, seen);
+  d.watch->frame(d.watch->context, {&f, index, start, lane.newest_end, verdict, sure, inverted});
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
@@ -252,6 +255,22 @@ static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& sym
   take_lane_symbol(d, d.lanes[d.fsk_lanes[demod_lane]], symbol);
 }
 
+// The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
+// decoder tests nothing per symbol.
+static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
+  watch_symbol(d, lane, symbol);
+  take_lane_symbol(d, lane, symbol);
+}
+
+static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  SearchLane& lane = d.lanes[d.fsk_lanes[demod_lane]];
+  watch_symbol(d, lane, symbol);
+  take_lane_symbol(d, lane, symbol);
+}
+
 // A symbol of one search lane: kept, and every window of a frame length that ends with it
 // searched for a sync.
 static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol) {
@@ -265,7 +284,6 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
   ++d.symbols;
-  if (d.watch) watch_symbol(d, lane, symbol, at);
 
   // The windows of each frame length that end here, by their first symbols.
   for (int32_t l = 0; l < lane.length_count; ++l) {

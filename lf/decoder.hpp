@@ -70,7 +70,10 @@ struct SearchLane {
                                                 ///< its complement
   LaneFamily families[max_lane_families];
   int32_t family_count;
-  // Kept only while watched, for the watch's places and line-code faults.
+};
+
+/// What a watched lane keeps for the watch: its symbols' places and their line-code faults.
+struct LaneWatch {
   int64_t ends[lane_history];  ///< stream sample just after each symbol, by symbol count
                                ///< modulo lane_history
   float mean_margin;           ///< running mean of the margins
@@ -83,7 +86,8 @@ struct TolerantDecoder {
   FamilySet unreadable;  ///< chosen families that no lane can carry at this rate
   FamilyStats stats[max_families];
   LastRead last_reads[max_families];
-  int64_t symbols;  ///< decided on all lanes
+  int64_t symbols;             ///< decided on all lanes
+  const TolerantWatch* watch;  ///< or null: not watched
   AskDemod ask;
   SearchLane lanes[max_lanes];
   int32_t lane_count;
@@ -93,7 +97,7 @@ struct TolerantDecoder {
   int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes
   void (*on_read)(void* context, const TagRead& read);
   void* context;
-  const TolerantWatch* watch;  ///< or null: not watched
+  LaneWatch lane_watch[max_lanes];  ///< by search lane, while watched
 };
 
 /// Starts a stream of `rate` samples per second, searching for the families of `chosen`;
@@ -106,7 +110,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
 void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const LevelSpan&));
 
 /// From now on `watch` (or nothing, for null) sees every symbol and every window tested.
-/// Before the first samples; `watch` outlives the stream.
+/// After tolerant_begin, before the first samples; `watch` outlives the stream.
 void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch);
 
 /// What lane `lane` (0 .. lane_count - 1) decided so far.
