@@ -50,13 +50,13 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
   lane.families[slot] = LaneFamily{family, FrameRun{}};
-  // The sync's first symbols (up to eight) against a window's first eight, both in the
-  // lane's order: the first in bit 0.
+  // The sync's first symbols (up to eight) against a window's first eight, the first
+  // highest in both.
   const int32_t head = std::min(f.sync_symbols, 8);
-  const uint64_t first = reversed(f.sync >> (f.sync_symbols - head), head);
+  const uint64_t first = f.sync >> (f.sync_symbols - head);
   const uint64_t complement = ~first & low_bits(head);
   for (uint32_t v = 0; v < 256; ++v) {
-    const uint64_t start = v & low_bits(head);
+    const uint64_t start = v >> (8 - head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
     if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
   }
@@ -203,19 +203,21 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   uint64_t& word = lane.bits[k / 64 % history_words];
   const uint64_t bit = uint64_t{symbol.value} << (k & 63);
   word = (k & 63) == 0 ? bit : word | bit;
+  lane.recent = lane.recent << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
+  lane.heads[at] = static_cast<uint8_t>(lane.recent);
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
   ++d.symbols;
 
-  // The windows of each frame length that end here, by their first symbols.
+  // The windows of each frame length that end here, by their first symbols: the eight
+  // that end seven symbols after a window's start.
   for (int32_t l = 0; l < lane.length_count; ++l) {
-    const int32_t length = lane.lengths[l];
-    const int64_t first = lane.count - length;
+    const int64_t first = lane.count - lane.lengths[l];
     if (first < 0) continue;
-    uint32_t hits = lane.sync_starts[l][lane_bits(lane, first, 8)];
+    uint32_t hits = lane.sync_starts[l][lane.heads[static_cast<size_t>(first + 7) % lane_history]];
     for (; hits != 0; hits &= hits - 1) {
       const int bit_index = std::countr_zero(hits);
       const int32_t slot = bit_index / 2;
