@@ -98,7 +98,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     const int32_t index = d.family_count++;
     d.families[index] = &f;
     d.stats[index] = FamilyStats{};
-    d.last_reads[index] = LastRead{FrameBits{}, -(int64_t{1} << 40)};
+    d.last_reads[index] = LastReads{};
     bool carried = false;
     if (f.modulation == Modulation::fsk) {
       // One demodulator for every FSK family: its lanes carry both data rates.
@@ -232,8 +232,14 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {
-  ask_take(d.ask, samples, n);
-  if (d.fsk_on) fsk_take(d.fsk, samples, n);
+  // The demodulators take the samples in turn, in pieces short enough that reads of all
+  // lanes come out in about their order in time.
+  constexpr int32_t piece = 1024;
+  for (int32_t at = 0; at < n; at += piece) {
+    const int32_t m = std::min(piece, n - at);
+    ask_take(d.ask, samples + at, m);
+    if (d.fsk_on) fsk_take(d.fsk, samples + at, m);
+  }
 }
 
 }  // namespace tavrel

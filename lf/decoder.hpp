@@ -70,7 +70,7 @@ struct TolerantDecoder {
   int32_t family_count;
   FamilySet unreadable;  ///< chosen families that no lane can carry at this rate
   FamilyStats stats[max_families];
-  LastRead last_reads[max_families];
+  LastReads last_reads[max_families];
   int64_t symbols;  ///< decided on all lanes
   AskDemod ask;
   SearchLane lanes[max_lanes];

@@ -50,14 +50,17 @@ struct SymbolHistory {
 SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool inverted,
                     const SymbolHistory& history);
 
-/// The last read of one family, over all lanes.
-struct LastRead {
-  FrameBits frame;
-  int64_t end;  ///< stream sample index just after it; far back before any
+/// The last reads of one family, over all lanes. Lanes at different rates decode the same
+/// stretch of samples one after the other, so a read may come after a later one.
+constexpr int32_t kept_reads = 8;
+struct LastReads {
+  FrameBits frames[kept_reads];
+  int64_t ends[kept_reads];  ///< stream sample index just after each
+  int32_t next;              ///< the slot the next read takes
 };
 
-/// Whether a read of `frame` ending at sample `end` is new: not the same frame as `last`
-/// within `period` samples (half a repetition, from any lane). Updates `last` when it is.
-bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period);
+/// Whether a read of `frame` ending at sample `end` is new: not the same frame as one of
+/// `last` within half of `period` samples (a repetition), from any lane. Keeps it when it is.
+bool sure_new_read(LastReads& last, const FrameBits& frame, int64_t end, double period);
 
 }  // namespace tavrel
