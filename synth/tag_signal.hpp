@@ -33,6 +33,9 @@ struct TagSignalOptions {
   double highpass_hz = 0.0;  ///< corner of a first-order high-pass (AC coupling); 0: none
   double drift = 0.0;        ///< peak of a slow wander of the middle level, fraction of full scale
   double drift_hz = 0.5;     ///< frequency of that wander
+  bool half_wave = false;    ///< the low side of the swing flattened at the middle level
+  double lowpass_hz = 0.0;   ///< corner of a first-order low-pass before the coupling; 0: none
+  double clip = 0.0;         ///< +-saturation after the coupling, fraction of full scale; 0: none
 };
 
 /// The noise deviation that puts `amplitude` at `snr_db` (square-wave power over noise power).
@@ -51,6 +54,7 @@ struct TagSignal {
   int64_t written = 0;        ///< samples emitted so far
   double highpass_in = 0.0;   ///< last level before the high-pass, fraction of full scale
   double highpass_out = 0.0;  ///< last level after it
+  double lowpass_out = 0.0;   ///< last level after the low-pass
 };
 
 /// Appends `frames` repetitions of `bits` to `out`.
@@ -94,6 +98,9 @@ struct SignalCondition {
   int clock = 64;
   double rate = sample_rate;
   double rate_error = 0;  ///< share of the nominal bit rate
+  double lowpass_hz = 0;
+  bool half_wave = false;
+  double clip = 0;  ///< 8-bit steps; 0: none
 };
 
 /// A fifth of a second of silence, `frames` frames of tag `id` under condition `c`, and
