@@ -45,6 +45,30 @@ struct RobustClockStats {
   int64_t checks[robust_check_count];       ///< candidates by RobustCheck result
 };
 
+/// A coupling capacitor in the front end or the sound card makes every level decay towards
+/// the middle. Its signal y is the tag's level x less what the capacitor took since:
+/// x = y + gain * P, where P is the running integral of y and the gain 1 / its time
+/// constant. A loop undoes it in its window sums with a gain it fits from the quiet
+/// half-bit steps, those between two edges of opposite sign, where the level was held:
+/// there a step should be nothing, and what is left is the decay. Sums are kept per parity
+/// of the step: the parity of the steps that always carry an edge (Manchester's mid-bit,
+/// biphase's boundary) is the one whose quiet steps no decay explains. They decay as quiet
+/// steps come. The quiet steps' own changes are watched in one block of a few; the
+/// integrals are computed and fitted, in every block, only once those show a decay.
+struct Coupling {
+  double gain;             ///< per sample; 0: no coupling undone
+  double mean_y;           ///< running mean of the half-bit sums: the offset x a half-bit
+  bool fitting;            ///< a decay was seen: the integrals are fitted
+  double seen[2];          ///< quiet steps signed by the level held, negative for a decay
+  double seen_squares[2];  ///< their squares
+  // While fitting, sums since it began:
+  double held[2];   ///< quiet steps signed by the level held
+  double lost[2];   ///< the steps of the integral over them, signed the same way
+  double cross[2];  ///< step x integral step
+  double power[2];  ///< squared integral steps
+  double steps[2];  ///< squared steps
+};
+
 /// Timing recovery and decisions for one clock divider.
 struct ClockLoop {
   int32_t clock;                ///< RF divider
@@ -56,6 +80,7 @@ struct ClockLoop {
   double end_at;                ///< buffer position of the end of the last half-bit
   double middle_at;             ///< buffer position half a half-bit before it
   double last_y;                ///< sum of the last half-bit, 8-bit steps x samples
+  Coupling coupling;            ///< undone in every window sum
   double power;                 ///< running mean of squared steps between half-bits
   int64_t count;                ///< half-bits decided since the start
   uint64_t bits[2][2];          ///< per alignment, the last 128 bit decisions: [0] older, [1] newer
@@ -79,6 +104,9 @@ struct RobustLevels {
 struct RobustDecoder {
   double rate;                         ///< samples per second
   int32_t running[robust_buffer + 1];  ///< running sums of signed samples; [0] = 0
+  int64_t areas[robust_buffer + 1];    ///< twice the integral of the running sum, as far as
+                                       ///< a loop has needed it
+  int32_t areas_filled;                ///< samples whose integral is in `areas`
   int32_t filled;                      ///< samples in the buffer
   int64_t base;                        ///< index of the buffer's first sample in the whole stream
   ClockLoop loops[robust_clock_count];
