@@ -54,7 +54,7 @@ constexpr double sure_from = 0.25;      ///< to be undone at all,
 constexpr double sure_full = 0.5;       ///< and to be undone in full
 constexpr int64_t watch_every = 4;      ///< blocks, while no decay is fitted
 constexpr double max_gain = 1.0;        ///< per sample: a time constant of a sample
-constexpr double mean_gain = 1.0 / 16;  ///< share of a block's mean sum in the running mean
+constexpr double mean_gain = 1.0 / 16;  ///< share of a watched block's mean in the running mean
 
 static_assert((robust_history & (robust_history - 1)) == 0, "history is a power of two");
 static_assert(robust_history >= 2 * frame_half_bits, "history holds two frames");
@@ -398,6 +398,9 @@ static void step_loop(RobustDecoder& d, ClockLoop& loop) {
   double dys[loop_block];
   double dqs[loop_block] = {};
   steps[0] = loop.steps[(loop.count - 1) & (robust_history - 1)];
+  // Until a decay is seen, one block in watch_every is enough to see one come.
+  const int64_t first = loop.count;
+  const bool watched = fitting || first % (watch_every * loop_block) == 0;
   double error = 0;
   double power = 0;
   double sum_y = 0;
@@ -432,17 +435,17 @@ static void step_loop(RobustDecoder& d, ClockLoop& loop) {
     scale_middle = 1;
     error += excess * step;
     power += step * step;
-    sum_y += y;
-    steps[j + 1] = step;
-    dys[j] = dy;
+    if (watched) {
+      sum_y += y;
+      steps[j + 1] = step;
+      dys[j] = dy;
+    }
     take_half_bit(d, loop, step, y, loop.next + j * half);
   }
-  // Until a decay is seen, one block in watch_every is enough to see one come.
-  const int64_t first = loop.count - loop_block;
-  if (fitting || first % (watch_every * loop_block) == 0) {
+  if (watched) {
     take_quiet<fitting>(c, first, steps, dys, dqs);
+    c.mean_y += (sum_y / loop_block - c.mean_y) * mean_gain;
   }
-  c.mean_y += (sum_y / loop_block - c.mean_y) * mean_gain;
   if (d.on_levels) report_levels(d, loop, loop.next - half, loop.next + (loop_block - 1) * half);
 
   // The error scales with the steps' power: the running mean, or this block's own when a
