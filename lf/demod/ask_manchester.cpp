@@ -240,14 +240,14 @@ static void report_levels(const RobustDecoder& d, const ClockLoop& loop, double 
   d.on_levels(d.context, levels);
 }
 
-// One parity's quiet steps in a block.
+// One parity's quiet steps in a block, as Coupling sums them.
 struct QuietSums {
-  double count;
-  double held;
-  double lost;
-  double cross;
-  double power;
-  double squares;
+  double count;    ///< quiet steps
+  double held;     ///< steps signed by the level held
+  double lost;     ///< integral steps signed the same way
+  double cross;    ///< step x integral step
+  double power;    ///< squared integral steps
+  double squares;  ///< squared steps
 };
 
 // Takes a raw step into the sums when it was quiet: with an edge on either side, the
@@ -333,7 +333,7 @@ static void take_quiet(Coupling& c, int64_t first, const double* steps, const do
     }
   }
   if (decay != fitting) {
-    // A fit starts afresh, from the next block's integrals.
+    // A fit starts afresh, from the next block's integrals, and ends with nothing undone.
     c.fitting = decay;
     for (int p = 0; p < 2; ++p) c.held[p] = c.lost[p] = c.cross[p] = c.power[p] = c.steps[p] = 0;
     c.gain = 0;

@@ -31,7 +31,8 @@ struct RobustRead {
   Frame frame;         ///< its 64 bits (as sent by the tag) and number
   int32_t clock;       ///< RF divider: 64, 32 or 16
   bool inverted;       ///< the signal arrived upside down
-  double level;        ///< peak deviation from the middle level, in 8-bit steps
+  double level;        ///< peak deviation from the middle level, in 8-bit steps (of the
+                       ///< level before a coupling the loop undid)
   double offset;       ///< middle level minus 128, in 8-bit steps
   double snr_db;       ///< square-wave power over noise power, per sample
   double bit_samples;  ///< recovered bit period, in samples
