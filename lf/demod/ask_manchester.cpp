@@ -52,7 +52,7 @@ constexpr double sure_watch = 0.1;      ///< share of the quiet steps' power a d
                                         ///< be fitted,
 constexpr double sure_from = 0.25;      ///< to be undone at all,
 constexpr double sure_full = 0.5;       ///< and to be undone in full
-constexpr int64_t watch_every = 4;      ///< blocks, while no decay is fitted
+constexpr int64_t watch_every = 5;      ///< blocks, while no decay is fitted
 constexpr double max_gain = 1.0;        ///< per sample: a time constant of a sample
 constexpr double mean_gain = 1.0 / 16;  ///< share of a watched block's mean in the running mean
 
@@ -306,17 +306,22 @@ static double coupling_gain(const Coupling& c) {
 }
 
 // Takes a block's quiet steps into the watch and, while fitting, into the fit; starts and
-// ends the fit and sets the gain. `steps` are the block's steps with the one before
-// them; `dy` and `dq` the raw steps of the block's first three, each judged once both its
-// neighbours are in.
+// ends the fit and sets the gain. Each step is judged once both its neighbours are in:
+// the block's first three, and the last block's last when it waits. `steps` are the
+// block's with the two before them; `dy` and `dq` its raw steps.
 template <bool fitting>
 static void take_quiet(Coupling& c, int64_t first, const double* steps, const double* dy,
                        const double* dq) {
-  static_assert(loop_block == 4, "three steps judged a block");
+  static_assert(loop_block == 4, "two steps of each parity a block");
   QuietSums sums[2] = {};  // of the parity of the block's first step, of the other
-  judge<fitting>(sums[0], steps[0], steps[2], dy[0], dq[0]);
-  judge<fitting>(sums[1], steps[1], steps[3], dy[1], dq[1]);
-  judge<fitting>(sums[0], steps[2], steps[4], dy[2], dq[2]);
+  if (c.pending) judge<fitting>(sums[1], steps[0], steps[2], c.pending_dy, c.pending_dq);
+  judge<fitting>(sums[0], steps[1], steps[3], dy[0], dq[0]);
+  judge<fitting>(sums[1], steps[2], steps[4], dy[1], dq[1]);
+  judge<fitting>(sums[0], steps[3], steps[5], dy[2], dq[2]);
+  // Only a block that follows its watched predecessor has the step it left.
+  c.pending = fitting;
+  c.pending_dy = dy[3];
+  c.pending_dq = dq[3];
   bool decay = false;
   for (int j = 0; j < 2; ++j) {
     const int p = static_cast<int>((first + j) & 1);
@@ -335,6 +340,7 @@ static void take_quiet(Coupling& c, int64_t first, const double* steps, const do
   if (decay != fitting) {
     // A fit starts afresh, from the next block's integrals, and ends with nothing undone.
     c.fitting = decay;
+    c.pending = false;
     for (int p = 0; p < 2; ++p) c.held[p] = c.lost[p] = c.cross[p] = c.power[p] = c.steps[p] = 0;
     c.gain = 0;
   } else if (fitting) {
@@ -394,10 +400,9 @@ static void step_loop(RobustDecoder& d, ClockLoop& loop) {
     if (gain > 0) last_middle_area = area_at(d, loop.middle_at);
   }
   const double ramp = half * c.mean_y;
-  double steps[loop_block + 1];
+  double steps[loop_block + 2];
   double dys[loop_block];
   double dqs[loop_block] = {};
-  steps[0] = loop.steps[(loop.count - 1) & (robust_history - 1)];
   // Until a decay is seen, one block in watch_every is enough to see one come.
   const int64_t first = loop.count;
   const bool watched = fitting || first % (watch_every * loop_block) == 0;
@@ -437,12 +442,14 @@ static void step_loop(RobustDecoder& d, ClockLoop& loop) {
     power += step * step;
     if (watched) {
       sum_y += y;
-      steps[j + 1] = step;
+      steps[j + 2] = step;
       dys[j] = dy;
     }
     take_half_bit(d, loop, step, y, loop.next + j * half);
   }
   if (watched) {
+    steps[0] = loop.steps[(first - 2) & (robust_history - 1)];
+    steps[1] = loop.steps[(first - 1) & (robust_history - 1)];
     take_quiet<fitting>(c, first, steps, dys, dqs);
     c.mean_y += (sum_y / loop_block - c.mean_y) * mean_gain;
   }

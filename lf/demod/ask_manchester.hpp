@@ -54,12 +54,16 @@ struct RobustClockStats {
 /// there a step should be nothing, and what is left is the decay. Sums are kept per parity
 /// of the step: the parity of the steps that always carry an edge (Manchester's mid-bit,
 /// biphase's boundary) is the one whose quiet steps no decay explains. They decay as quiet
-/// steps come. The quiet steps' own changes are watched in one block of a few; the
-/// integrals are computed and fitted, in every block, only once those show a decay.
+/// steps come. The quiet steps' own changes are watched in one block of a few (a number
+/// prime to a frame's, so that every place in a frame comes up); the integrals are
+/// computed and fitted, in every block, only once those show a decay.
 struct Coupling {
   double gain;             ///< per sample; 0: no coupling undone
   double mean_y;           ///< running mean of the half-bit sums: the offset x a half-bit
   bool fitting;            ///< a decay was seen: the integrals are fitted
+  bool pending;            ///< the last block's last step waits to be judged
+  double pending_dy;       ///< its change of the sum
+  double pending_dq;       ///< its change of the integral
   double seen[2];          ///< quiet steps signed by the level held, negative for a decay
   double seen_squares[2];  ///< their squares
   // While fitting, sums since it began:
