@@ -97,6 +97,7 @@ const Capture captures[] = {
     {"em4100_19004f246f", "em4100", "79.9327", 28},
     {"em4102_1f0044de9c", "em4100", "68.56988", 28},
     {"fk4100_29004f72fb", "em4100", "79.29435", 28},
+    {"em4100_0400193cbe_fob", "em4100", "25.15550", 24},  // the coupling is fitted first
     {"fdxb_ata5577_animal", "fdxb", "999-000000112233", 28},
     {"viking_ata5577", "viking", "0001A337", 56},
     {"pac_ata5577", "pac", "CD4F5552", 26},
