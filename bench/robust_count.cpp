@@ -127,6 +127,18 @@ void conditions_table(int per_condition, bool& fault) {
       {"RF/32 3 dB", 80, 0, 3, 0, 0, 32},
       {"RF/16", 80, 0, 99, 0, 0, 16},
       {"RF/16 at 44100/s, 10 dB", 80, 0, 10, 0, 0, 16, 44100},
+      // Front ends whose coupling makes each half-bit decay, and other shapes.
+      {.name = "AC coupling 5 Hz", .highpass_hz = 5},
+      {.name = "AC coupling 5 Hz, 10 dB", .snr_db = 10, .highpass_hz = 5},
+      {.name = "AC coupling 300 Hz", .highpass_hz = 300},
+      {.name = "AC coupling 300 Hz, 10 dB", .snr_db = 10, .highpass_hz = 300},
+      {.name = "AC coupling 1 kHz", .highpass_hz = 1000},
+      {.name = "AC coupling 1 kHz, 10 dB", .snr_db = 10, .highpass_hz = 1000},
+      {.name = "AC coupling 3 kHz", .highpass_hz = 3000},
+      {.name = "AC coupling 3 kHz, 10 dB", .snr_db = 10, .highpass_hz = 3000},
+      {.name = "half-wave", .half_wave = true},
+      {.name = "clipped at +-10", .clip = 10},
+      {.name = "low-pass 2 kHz", .lowpass_hz = 2000},
   };
   std::printf("%-26s | %-28s | %-28s\n", "condition", "tolerant: read wrong reads/s",
               "program:  read wrong reads/s");

@@ -172,6 +172,7 @@ struct Options {
   int64_t every = 0;                    ///< seconds between pictures of --plot-every
   std::string plot_dir;                 ///< where they go
   std::string family_list;              ///< --family as given, or empty
+  bool quiet = false;                   ///< -q
   std::vector<std::string> files;
   UnattendedOptions unattended;  ///< --device, --list-devices, --mqtt
 
@@ -437,6 +438,7 @@ Options parse(Cli& cli, int argc, char** argv) {
   cli_parse(cli, args);
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
+  o.quiet = cli.quiet;
   unattended_check(cli, o.unattended, o.live, o.jobs);
   if (const std::string problem = parse_readers(o); !problem.empty()) cli_usage_error(cli, problem);
   // Several readers are decoded apart, which only the tolerant path does: the program's
@@ -753,6 +755,12 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   if (!error.empty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
+  }
+  // Families asked for by name that this input cannot carry are said at once.
+  if (const std::string line = unreadable_families(d.stats.tolerant.unreadable, facts.file_rate);
+      !o.family_list.empty() && !line.empty() && !o.quiet) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, line.c_str());
   }
   if (o.stats && facts.opened) {
     std::fflush(stdout);

@@ -50,13 +50,13 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
   lane.families[slot] = LaneFamily{family, FrameRun{}};
-  // The sync's first symbols (up to eight) against a window's first eight, both in the
-  // lane's order: the first in bit 0.
+  // The sync's first symbols (up to eight) against a window's first eight, the first
+  // highest in both.
   const int32_t head = std::min(f.sync_symbols, 8);
-  const uint64_t first = reversed(f.sync >> (f.sync_symbols - head), head);
+  const uint64_t first = f.sync >> (f.sync_symbols - head);
   const uint64_t complement = ~first & low_bits(head);
   for (uint32_t v = 0; v < 256; ++v) {
-    const uint64_t start = v & low_bits(head);
+    const uint64_t start = v >> (8 - head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
     if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
   }
@@ -101,7 +101,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     const int32_t index = d.family_count++;
     d.families[index] = &f;
     d.stats[index] = FamilyStats{};
-    d.last_reads[index] = LastRead{FrameBits{}, -(int64_t{1} << 40)};
+    d.last_reads[index] = LastReads{};
     bool carried = false;
     if (f.modulation == Modulation::fsk) {
       // One demodulator for every FSK family: its lanes carry both data rates.
@@ -278,19 +278,21 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   uint64_t& word = lane.bits[k / 64 % history_words];
   const uint64_t bit = uint64_t{symbol.value} << (k & 63);
   word = (k & 63) == 0 ? bit : word | bit;
+  lane.recent = lane.recent << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
+  lane.heads[at] = static_cast<uint8_t>(lane.recent);
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
   ++d.symbols;
 
-  // The windows of each frame length that end here, by their first symbols.
+  // The windows of each frame length that end here, by their first symbols: the eight
+  // that end seven symbols after a window's start.
   for (int32_t l = 0; l < lane.length_count; ++l) {
-    const int32_t length = lane.lengths[l];
-    const int64_t first = lane.count - length;
+    const int64_t first = lane.count - lane.lengths[l];
     if (first < 0) continue;
-    uint32_t hits = lane.sync_starts[l][lane_bits(lane, first, 8)];
+    uint32_t hits = lane.sync_starts[l][lane.heads[static_cast<size_t>(first + 7) % lane_history]];
     for (; hits != 0; hits &= hits - 1) {
       const int bit_index = std::countr_zero(hits);
       const int32_t slot = bit_index / 2;
@@ -305,8 +307,14 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {
-  ask_take(d.ask, samples, n);
-  if (d.fsk_on) fsk_take(d.fsk, samples, n);
+  // The demodulators take the samples in turn, in pieces short enough that reads of all
+  // lanes come out in about their order in time.
+  constexpr int32_t piece = 1024;
+  for (int32_t at = 0; at < n; at += piece) {
+    const int32_t m = std::min(piece, n - at);
+    ask_take(d.ask, samples + at, m);
+    if (d.fsk_on) fsk_take(d.fsk, samples + at, m);
+  }
 }
 
 }  // namespace tavrel

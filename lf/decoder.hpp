@@ -56,7 +56,11 @@ struct LaneFamily {
 struct SearchLane {
   LaneInfo info;
   int32_t demod_lane;                ///< the lane's index in its demodulator
-  uint64_t bits[lane_history / 64];  ///< the last symbols, the newest in bit 0 of bits[0]
+  uint64_t bits[lane_history / 64];  ///< symbol k in bit k % 64 of word k / 64, modulo
+                                     ///< the history
+  uint64_t recent;                   ///< the last 64 symbols, the newest in bit 0
+  uint8_t heads[lane_history];       ///< by symbol count: the eight symbols ending with it,
+                                     ///< the first of them highest
   float margins[lane_history];       ///< by symbol count, modulo lane_history
   float changes[lane_history];
   uint8_t quiet[lane_history];
@@ -65,7 +69,7 @@ struct SearchLane {
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
   uint32_t sync_starts[max_lane_lengths][256];  ///< per length, by a window's first eight
-                                                ///< symbols (the first in bit 0): bit 2s set
+                                                ///< symbols (the first highest): bit 2s set
                                                 ///< when family s's sync can start it, 2s+1
                                                 ///< its complement
   LaneFamily families[max_lane_families];
@@ -85,7 +89,7 @@ struct TolerantDecoder {
   int32_t family_count;
   FamilySet unreadable;  ///< chosen families that no lane can carry at this rate
   FamilyStats stats[max_families];
-  LastRead last_reads[max_families];
+  LastReads last_reads[max_families];
   int64_t symbols;             ///< decided on all lanes
   const TolerantWatch* watch;  ///< or null: not watched
   AskDemod ask;

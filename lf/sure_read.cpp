@@ -1,5 +1,6 @@
 #include "lf/sure_read.hpp"
 
+#include <cmath>
 #include <cstring>
 
 namespace tavrel {
@@ -49,13 +50,15 @@ SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool
   return SureCheck::read;
 }
 
-bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period) {
-  // Lanes decide a block of samples one after the other, so that another lane's read of a
-  // frame read already may come after later reads of it: not new either.
-  if (same_frame(last.frame, frame) && static_cast<double>(end - last.end) < period / 2)
-    return false;
-  last.frame = frame;
-  last.end = end;
+bool sure_new_read(LastReads& last, const FrameBits& frame, int64_t end, double period) {
+  for (int32_t i = 0; i < kept_reads; ++i) {
+    if (same_frame(last.frames[i], frame) &&
+        std::fabs(static_cast<double>(end - last.ends[i])) < period / 2)
+      return false;
+  }
+  last.frames[last.next] = frame;
+  last.ends[last.next] = end;
+  last.next = (last.next + 1) % kept_reads;
   return true;
 }
 

@@ -8,7 +8,7 @@
 //   - the line code may be broken around at most one symbol in eight: a change where it
 //     wants none, or none where it wants one, measured against half the mean margin;
 //   - the same read is not made twice: not from another lane, nor again within half a
-//     period, nor (from a lane that decides later) before the last read of that frame.
+//     period.
 // Random symbols pass the first rule about once in 2^(frame length); tones, square waves and
 // other periodic signals that repeat themselves fail the other two.
 
@@ -61,15 +61,17 @@ struct SymbolHistory {
 SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool inverted,
                     const SymbolHistory& history);
 
-/// The last read of one family, over all lanes.
-struct LastRead {
-  FrameBits frame;
-  int64_t end;  ///< stream sample index just after it; far back before any
+/// The last reads of one family, over all lanes. Lanes at different rates decode the same
+/// stretch of samples one after the other, so a read may come after a later one.
+constexpr int32_t kept_reads = 8;
+struct LastReads {
+  FrameBits frames[kept_reads];
+  int64_t ends[kept_reads];  ///< stream sample index just after each
+  int32_t next;              ///< the slot the next read takes
 };
 
-/// Whether a read of `frame` ending at sample `end` is new: not the same frame as `last`
-/// before or within `period` / 2 samples after it (half a repetition, from any lane).
-/// Updates `last` when it is.
-bool sure_new_read(LastRead& last, const FrameBits& frame, int64_t end, double period);
+/// Whether a read of `frame` ending at sample `end` is new: not the same frame as one of
+/// `last` within half of `period` samples (a repetition), from any lane. Keeps it when it is.
+bool sure_new_read(LastReads& last, const FrameBits& frame, int64_t end, double period);
 
 }  // namespace tavrel

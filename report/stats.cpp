@@ -231,6 +231,18 @@ void write_stats(std::FILE* out, const std::string& title, const SoundFacts& fac
   if (!read) std::fprintf(out, "hint: %s\n", failure_hint(hint).c_str());
 }
 
+std::string unreadable_families(FamilySet unreadable, int32_t rate) {
+  if (unreadable == 0) return "";
+  std::string names;
+  for (int32_t i = 0; i < family_count; ++i)
+    if ((unreadable >> i & 1) && family_named(family_table[i]->name) == family_table[i])
+      names += (names.empty() ? "" : ", ") + std::string(family_table[i]->title);
+  return names +
+         (rate > 0 ? " cannot be read at " + std::to_string(rate) + " samples/s"
+                   : " cannot be read at this rate") +
+         ": record at a higher rate (44100/s or more)";
+}
+
 // The rules behind the hint, most telling first. Each returns "" when it does not apply;
 // adding a cause is adding a function to the list.
 namespace {
@@ -325,15 +337,8 @@ std::string header_hint(const Context& c) {
 }
 
 std::string rate_hint(const Context& c) {
-  if (!c.tolerant || c.t.unreadable == 0) return "";
-  std::string names;
-  for (int32_t i = 0; i < family_count; ++i)
-    if (c.t.unreadable >> i & 1)
-      names += (names.empty() ? "" : ", ") + std::string(family_table[i]->title);
-  return names +
-         (c.f.rate > 0 ? " cannot be read at " + std::to_string(c.f.rate) + " samples/s"
-                       : " cannot be read at this rate") +
-         ": record at a higher rate (44100/s or more)";
+  if (!c.tolerant) return "";
+  return unreadable_families(c.t.unreadable, c.f.rate);
 }
 
 // What the FSK lanes tell of the tones: the largest share of the input's power they held

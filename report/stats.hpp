@@ -56,6 +56,10 @@ struct HintFacts {
   int32_t rate;              ///< samples per second of the input, 0 when unknown
 };
 
+/// "" or one line saying which of `unreadable` (family_table bits) the input's `rate`
+/// (samples/s, 0 unknown) cannot carry, and what to do.
+std::string unreadable_families(FamilySet unreadable, int32_t rate);
+
 /// The most likely reason nothing was read, ending in what to try, for one line.
 std::string failure_hint(const HintFacts& facts);
 

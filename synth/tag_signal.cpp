@@ -17,15 +17,22 @@ static uint8_t quantize(double value) {
 
 static uint8_t sample_at(TagSignal& signal, double level) {
   const TagSignalOptions& o = signal.options;
-  double value = level;
+  double value = o.half_wave ? std::max(level, 0.0) : level;
+  if (o.lowpass_hz > 0) {
+    // First-order RC low-pass: a front end's slow detector or filter.
+    const double alpha = 1 - std::exp(-2 * std::numbers::pi * o.lowpass_hz / o.rate);
+    signal.lowpass_out += alpha * (value - signal.lowpass_out);
+    value = signal.lowpass_out;
+  }
   if (o.highpass_hz > 0) {
     // First-order RC high-pass, as a sound card's coupling capacitor.
     const double rc = 1.0 / (2 * std::numbers::pi * o.highpass_hz);
     const double alpha = rc / (rc + 1.0 / o.rate);
-    signal.highpass_out = alpha * (signal.highpass_out + level - signal.highpass_in);
-    signal.highpass_in = level;
+    signal.highpass_out = alpha * (signal.highpass_out + value - signal.highpass_in);
+    signal.highpass_in = value;
     value = signal.highpass_out;
   }
+  if (o.clip > 0) value = std::clamp(value, -o.clip, o.clip);
   value += o.dc_offset;
   if (o.drift > 0) {
     const double t = static_cast<double>(signal.written) / o.rate;
@@ -219,6 +226,9 @@ TagSignalOptions condition_options(const SignalCondition& c, bool invert, int cl
   o.noise = c.snr_db < 99 ? noise_for_snr(o.amplitude, c.snr_db) : 0;
   o.highpass_hz = c.highpass_hz;
   o.drift = c.drift / 128;
+  o.half_wave = c.half_wave;
+  o.lowpass_hz = c.lowpass_hz;
+  o.clip = c.clip / 128;
   o.rate = c.rate;
   o.bit_samples = clock_bit_samples(c.rate, clock != 0 ? clock : c.clock) / (1 + c.rate_error);
   o.invert = invert;

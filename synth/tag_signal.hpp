@@ -33,6 +33,9 @@ struct TagSignalOptions {
   double highpass_hz = 0.0;  ///< corner of a first-order high-pass (AC coupling); 0: none
   double drift = 0.0;        ///< peak of a slow wander of the middle level, fraction of full scale
   double drift_hz = 0.5;     ///< frequency of that wander
+  bool half_wave = false;    ///< the low side of the swing flattened at the middle level
+  double lowpass_hz = 0.0;   ///< corner of a first-order low-pass before the coupling; 0: none
+  double clip = 0.0;         ///< +-saturation after the coupling, fraction of full scale; 0: none
 };
 
 /// The noise deviation that puts `amplitude` at `snr_db` (square-wave power over noise power).
@@ -53,6 +56,7 @@ struct TagSignal {
   double highpass_out = 0.0;  ///< last level after it
   bool high = false;          ///< level of the last half-symbol, for the codes that change
                               ///< it at every symbol boundary
+  double lowpass_out = 0.0;   ///< last level after the low-pass
 };
 
 /// One sample of `level` (fraction of full scale, before coupling) after the signal's
@@ -121,6 +125,9 @@ struct SignalCondition {
   int clock = 64;
   double rate = sample_rate;
   double rate_error = 0;  ///< share of the nominal bit rate
+  double lowpass_hz = 0;
+  bool half_wave = false;
+  double clip = 0;  ///< 8-bit steps; 0: none
 };
 
 /// The signal options of condition `c` for a tag sending at RF/`clock` (the condition's

@@ -84,5 +84,50 @@ std::string case_name(const ::testing::TestParamInfo<Golden>& c) {
 
 INSTANTIATE_TEST_SUITE_P(Real, GoldenLog, ::testing::ValuesIn(golden_cases), case_name);
 
+// Every real capture through the tolerant path: the one tag it holds, as its family and
+// number, read from most of its second of frames, and nothing else.
+struct Capture {
+  const char* name;    ///< tests/data/real/NAME_48k_u8x2.raw
+  const char* family;  ///< as JSON names it
+  const char* number;  ///< as its readers print it
+  int min_reads;       ///< of the frames in its second of signal, the first ones aside
+};
+
+const Capture captures[] = {
+    {"em4100_19004f246f", "em4100", "79.9327", 28},
+    {"em4102_1f0044de9c", "em4100", "68.56988", 28},
+    {"fk4100_29004f72fb", "em4100", "79.29435", 28},
+    {"em4100_0400193cbe_fob", "em4100", "25.15550", 24},  // the coupling is fitted first
+    {"fdxb_ata5577_animal", "fdxb", "999-000000112233", 28},
+    {"viking_ata5577", "viking", "0001A337", 56},
+    {"pac_ata5577", "pac", "CD4F5552", 26},
+    {"hid_ata5577_26", "hid", "FC 118 CN 1603", 22},
+};
+
+class RealCapture : public ::testing::TestWithParam<Capture> {};
+
+TEST_P(RealCapture, TolerantPathReadsItsTagAndNoOther) {
+  const Capture& c = GetParam();
+  const std::string out = ::testing::TempDir() + "tolerant_" + c.name + ".json";
+  const std::string command = std::string("'" TAVREL_DECODE_PATH "' --raw --robust --json '" +
+                                          std::string(TAVREL_REAL_DATA) + "/") +
+                              c.name + "_48k_u8x2.raw' >'" + out + "' 2>/dev/null";
+  const int status = std::system(command.c_str());
+  std::ifstream in(out);
+  int reads = 0;
+  for (std::string line; std::getline(in, line); ++reads) {
+    EXPECT_NE(line.find(std::string("\"family\":\"") + c.family + "\""), std::string::npos) << line;
+    EXPECT_NE(line.find(std::string("\"number\":\"") + c.number + "\""), std::string::npos) << line;
+  }
+  std::remove(out.c_str());
+  EXPECT_GE(reads, c.min_reads);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Real, RealCapture, ::testing::ValuesIn(captures),
+                         [](const ::testing::TestParamInfo<Capture>& c) {
+                           return std::string(c.param.name);
+                         });
+
 }  // namespace
 }  // namespace tavrel

@@ -19,6 +19,34 @@ constexpr int32_t ask_history = 256;   ///< half-symbols kept per loop: two 64-s
 constexpr int32_t ask_buffer = 16384;  ///< samples of running sums kept
 constexpr int32_t ask_max_lanes = 24;  ///< two per line code and loop, all the families need
 
+/// A coupling capacitor in the front end or the sound card makes every level decay towards
+/// the middle. Its signal y is the tag's level x less what the capacitor took since:
+/// x = y + gain * P, where P is the running integral of y and the gain 1 / its time
+/// constant. A loop undoes it in its window sums with a gain it fits from the quiet
+/// half-symbol steps, those between two edges of opposite sign, where the level was held:
+/// there a step should be nothing, and what is left is the decay. Sums are kept per parity
+/// of the step: the parity of the steps that always carry an edge (Manchester's mid-bit,
+/// biphase's boundary) is the one whose quiet steps no decay explains. They decay as quiet
+/// steps come. The quiet steps' own changes are watched in one block of a few (a number
+/// prime to a frame's, so that every place in a frame comes up); the integrals are
+/// computed and fitted, in every block, only once those show a decay.
+struct Coupling {
+  double gain;             ///< per sample; 0: no coupling undone
+  double mean_y;           ///< running mean of the half-symbol sums: the offset x a half-symbol
+  bool fitting;            ///< a decay was seen: the integrals are fitted
+  bool pending;            ///< the last block's last step waits to be judged
+  double pending_dy;       ///< its change of the sum
+  double pending_dq;       ///< its change of the integral
+  double seen[2];          ///< quiet steps signed by the level held, negative for a decay
+  double seen_squares[2];  ///< their squares
+  // While fitting, sums since it began:
+  double held[2];   ///< quiet steps signed by the level held
+  double lost[2];   ///< the steps of the integral over them, signed the same way
+  double cross[2];  ///< step x integral step
+  double power[2];  ///< squared integral steps
+  double steps[2];  ///< squared steps
+};
+
 /// A Manchester lane's state: one of the two ways of pairing half-symbols into bits.
 struct ManchesterLane {
   uint8_t last;  ///< the lane's last bit
@@ -47,6 +75,7 @@ struct AskLoop {
   double end_at;             ///< buffer position of the end of the last half-symbol
   double middle_at;          ///< buffer position half a half-symbol before it
   double last_y;             ///< sum of the last half-symbol, 8-bit steps x samples
+  Coupling coupling;         ///< undone in every window sum
   double power;              ///< running mean of squared steps between half-symbols
   int64_t count;             ///< half-symbols decided since the start
   float steps[ask_history];  ///< step into each of the last half-symbols (newer minus older)
@@ -63,6 +92,9 @@ struct AskLoop {
 struct AskDemod {
   double rate;                      ///< samples per second
   int32_t running[ask_buffer + 1];  ///< running sums of signed samples; [0] = 0
+  int64_t areas[ask_buffer + 1];    ///< twice the integral of the running sum, as far as a
+                                    ///< loop has needed it
+  int32_t areas_filled;             ///< samples whose integral is in `areas`
   int32_t filled;                   ///< samples in the buffer
   int64_t base;                     ///< index of the buffer's first sample in the stream
   AskLoop loops[ask_max_loops];
