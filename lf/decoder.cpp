@@ -76,6 +76,8 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
 
 static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
 static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
 
 // A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
 constexpr int32_t fsk_lane_key = ask_max_lanes;
@@ -89,6 +91,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.symbols = 0;
   d.on_read = on_read;
   d.context = context;
+  d.watch = nullptr;
   ask_begin(d.ask, rate, {take_ask_symbol, &d});
   d.fsk_on = false;
   bool fsk_tried = false;
@@ -140,10 +143,62 @@ void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const Le
   d.ask.levels_context = d.context;
 }
 
+void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch) {
+  d.watch = watch;
+  if (watch) std::memset(d.lane_watch, 0, sizeof d.lane_watch);
+  d.ask.sink.take = watch ? take_ask_symbol_watched : take_ask_symbol;
+  d.fsk.sink.take = watch ? take_fsk_symbol_watched : take_fsk_symbol;
+}
+
+LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t index) {
+  const SearchLane& lane = d.lanes[index];
+  LaneStats out{lane.info, lane.count, 0, 0, 0};
+  if (lane.demod_lane >= fsk_lane_key) {
+    const FskLane& fsk = d.fsk.lanes[lane.demod_lane - fsk_lane_key];
+    out.tone_energy = fsk.tone_energy;
+    out.input_energy = d.fsk.energy;
+    out.field_energy = fsk.field_energy;
+  }
+  return out;
+}
+
 int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
   for (int32_t i = 0; i < d.family_count; ++i)
     if (d.families[i] == &family) return i;
   return -1;
+}
+
+constexpr float watch_margin_gain = 1.0f / 64;  ///< a symbol's weight in the watched mean margin
+
+// The watch's view of a symbol the lane is about to take.
+static void watch_symbol(TolerantDecoder& d, const SearchLane& lane, const Symbol& symbol) {
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  LaneWatch& w = d.lane_watch[index];
+  const bool first = lane.count == 0;
+  const auto at = static_cast<size_t>(lane.count % lane_history);
+  const int64_t start = first ? symbol.end : w.ends[(at + lane_history - 1) % lane_history];
+  w.ends[at] = symbol.end;
+  w.mean_margin =
+      first ? symbol.margin : w.mean_margin + (symbol.margin - w.mean_margin) * watch_margin_gain;
+  // Where no symbol has had a margin (a silent input), no change of level is wanted either.
+  const bool fault = w.mean_margin > 0 && sure_line_fault(symbol.quiet, symbol.change,
+                                                          sure_change_share * w.mean_margin);
+  d.watch->symbol(d.watch->context, {index, lane.info, symbol, start, fault});
+}
+
+// The watch's view of a window of `f` that ends with the lane's newest symbol.
+static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const Family& f,
+                        Verdict verdict, SureCheck sure, bool inverted) {
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  const int64_t* ends = d.lane_watch[index].ends;
+  const auto end_of = [ends](int64_t k) { return ends[static_cast<size_t>(k % lane_history)]; };
+  const int64_t first = lane.count - f.frame_symbols;  // the frame's first symbol
+  // Its start is the end of the symbol before; a frame that opens the lane starts a mean
+  // symbol before its first symbol's end.
+  const int64_t start = first > 0 ? end_of(first - 1)
+                                  : end_of(first) - (lane.newest_end - end_of(first)) /
+                                                        std::max(f.frame_symbols - 1, 1);
+  d.watch->frame(d.watch->context, {&f, index, start, lane.newest_end, verdict, sure, inverted});
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
@@ -157,7 +212,10 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   const Verdict verdict = f.decode(read.frame, read.fields);
   ++stats.frames;
   ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
-  if (verdict != frame_passed) return;
+  if (verdict != frame_passed) {
+    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted);
+    return;
+  }
   const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
   SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
   const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
@@ -166,6 +224,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
                      symbol * (f.frame_symbols + f.gap_symbols)))
     check = SureCheck::repeated;
   ++stats.sure[static_cast<int>(check)];
+  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted);
   if (check != SureCheck::read || !d.on_read) return;
   read.family = &f;
   read.end = lane.newest_end;
@@ -194,6 +253,22 @@ static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& sym
 static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   take_lane_symbol(d, d.lanes[d.fsk_lanes[demod_lane]], symbol);
+}
+
+// The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
+// decoder tests nothing per symbol.
+static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
+  watch_symbol(d, lane, symbol);
+  take_lane_symbol(d, lane, symbol);
+}
+
+static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  SearchLane& lane = d.lanes[d.fsk_lanes[demod_lane]];
+  watch_symbol(d, lane, symbol);
+  take_lane_symbol(d, lane, symbol);
 }
 
 // A symbol of one search lane: kept, and every window of a frame length that ends with it

@@ -29,6 +29,8 @@ struct TolerantStats {
   const Family* families[max_families];  ///< their rows
   FamilyStats counts[max_families];
   FamilySet unreadable;  ///< families no lane carried at the stream's rate (family_table bits)
+  int32_t lane_count;    ///< lanes searched
+  LaneStats lanes[max_lanes];
 };
 
 struct DecodeStats {

@@ -47,6 +47,10 @@ struct FskLane {
   double lose_power;           ///< running mean of the weaker tone's amplitude squared, steps^2
   double leak;                 ///< share of one tone's amplitude the other's reference picks up
   int64_t count;               ///< symbols decided
+  double tone_energy;          ///< the stronger tone's power summed over the stream, steps^2 x
+                               ///< samples: with FskDemod::energy, what the tones held of it
+  double field_energy;         ///< the field the symbols were recovered at, weighted by that
+                               ///< power, Hz x tone_energy: the field while the tones lasted
 };
 
 struct FskDemod {
@@ -64,6 +68,7 @@ struct FskDemod {
   int32_t previous;        ///< the last sample taken, for the difference
   double middle;           ///< running mean of the samples, 8-bit steps
   double power;            ///< running mean of the samples' power around their mean, steps^2
+  double energy;           ///< that power summed over the stream, steps^2 x samples
   FskLane lanes[fsk_lane_count];
   int32_t lane_count;  ///< 0 when the rate was refused
 };
