@@ -92,9 +92,9 @@ end=$(date +%s%N)
 # Escape ends the program, which writes out its console log.
 wid=$(xdotool search --onlyvisible --name '^Tavrel$' | head -n 1)
 xdotool windowfocus --sync "$wid" 2>/dev/null || true
-# Sent to the window, or else (a GTK window may refuse synthetic events) to the focus;
-# SIGTERM ends the program the same way when neither reaches it.
-xdotool key --window "$wid" Escape 2>/dev/null || xdotool key Escape 2>/dev/null || kill -TERM $prog
+# Real key events to the focus (a synthetic release would leave Escape held down in the
+# server); SIGTERM ends the program the same way when the key does not reach it.
+xdotool key Escape 2>/dev/null || kill -TERM $prog
 wait_for 100 sh -c "! kill -0 $prog 2>/dev/null"
 reads=$(tr '\r' '\n' <"$work/out" | grep -c . || true)
 

@@ -56,10 +56,14 @@ start_program() {
 
 # Presses key $1 in the window. A window id that has gone stale (X reports BadWindow,
 # as seen under ThreadSanitizer's slow start) is looked up again before the next try.
+# The key goes to the focus through XTEST, press and release alike: `key --window` sends
+# the release as a synthetic event once the focus has left the window (Escape closes
+# it), and the server then holds Escape down, closing every window that opens under the
+# pointer afterwards.
 key() {
   for _ in 1 2 3 4 5; do
     if xdotool windowfocus --sync "$wid" 2>/dev/null; then
-      xdotool key --window "$wid" "$1" 2>/dev/null || xdotool key "$1"
+      xdotool key "$1"
       return
     fi
     sleep 0.2
