@@ -49,7 +49,9 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (lane.family_count == max_lane_families || l == max_lane_lengths) return;
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
-  lane.families[slot] = LaneFamily{family, FrameRun{}};
+  const uint64_t sync = reversed(f.sync, f.sync_symbols);
+  lane.families[slot] =
+      LaneFamily{family, FrameRun{}, f.sync_symbols, {sync, ~sync & low_bits(f.sync_symbols)}};
   // The sync's first symbols (up to eight) against a window's first eight, the first
   // highest in both.
   const int32_t head = std::min(f.sync_symbols, 8);
@@ -74,8 +76,8 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
   return &lane;
 }
 
-static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
-static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
+static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
 
 // A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
 constexpr int32_t fsk_lane_key = ask_max_lanes;
@@ -89,7 +91,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.symbols = 0;
   d.on_read = on_read;
   d.context = context;
-  ask_begin(d.ask, rate, {take_ask_symbol, &d});
+  ask_begin(d.ask, rate, {take_ask_symbols, &d});
   d.fsk_on = false;
   bool fsk_tried = false;
   for (int32_t t = 0; t < family_count && d.family_count < max_families; ++t) {
@@ -102,7 +104,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     bool carried = false;
     if (f.modulation == Modulation::fsk) {
       // One demodulator for every FSK family: its lanes carry both data rates.
-      if (!fsk_tried) d.fsk_on = fsk_begin(d.fsk, rate, {take_fsk_symbol, &d});
+      if (!fsk_tried) d.fsk_on = fsk_begin(d.fsk, rate, {take_fsk_symbols, &d});
       fsk_tried = true;
       for (int32_t l = 0; d.fsk_on && l < d.fsk.lane_count; ++l) {
         const LaneInfo info = fsk_lane(d.fsk, l);
@@ -176,7 +178,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   if (lane.demod_lane >= fsk_lane_key) {
     read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key);
   } else {
-    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, read.measure);
+    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, lane.later, read.measure);
   }
   read.reader = 0;
   read.repeat = 0;
@@ -184,51 +186,69 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   d.on_read(d.context, read);
 }
 
-static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol);
-
-static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbol(d, d.lanes[d.ask_lanes[demod_lane]], symbol);
-}
-
-static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbol(d, d.lanes[d.fsk_lanes[demod_lane]], symbol);
+// The windows that end with the lane's newest symbol, start at symbol `first` and whose
+// first eight symbols can start the syncs of `hits` (bits as in sync_starts): each that
+// starts with a whole sync is a frame. Rare, so kept apart from the work of every symbol.
+[[gnu::noinline]] static void search_syncs(TolerantDecoder& d, SearchLane& lane, int64_t first,
+                                           uint32_t hits, int32_t later) {
+  lane.later = later;
+  for (; hits != 0; hits &= hits - 1) {
+    const int bit_index = std::countr_zero(hits);
+    const int32_t slot = bit_index / 2;
+    const bool inverted = bit_index & 1;
+    const LaneFamily& lf = lane.families[slot];
+    if (lane_bits(lane, first, lf.sync_symbols) != lf.syncs[inverted]) continue;
+    frame_due(d, lane, slot, inverted);
+  }
 }
 
 // A symbol of one search lane: kept, and every window of a frame length that ends with it
 // searched for a sync.
-static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol) {
-  const auto k = static_cast<uint64_t>(lane.count++);
+static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol,
+                             int32_t later) {
+  // Kept in the lane's rings from values at hand, so that no store makes the next load wait.
+  const auto k = static_cast<uint64_t>(lane.count);
+  const auto count = static_cast<int64_t>(k + 1);
+  const uint64_t recent = lane.recent << 1 | symbol.value;
   uint64_t& word = lane.bits[k / 64 % history_words];
   const uint64_t bit = uint64_t{symbol.value} << (k & 63);
   word = (k & 63) == 0 ? bit : word | bit;
-  lane.recent = lane.recent << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
-  lane.heads[at] = static_cast<uint8_t>(lane.recent);
+  lane.count = count;
+  lane.recent = recent;
+  lane.heads[at] = static_cast<uint8_t>(recent);
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
-  ++d.symbols;
 
   // The windows of each frame length that end here, by their first symbols: the eight
   // that end seven symbols after a window's start.
   for (int32_t l = 0; l < lane.length_count; ++l) {
-    const int64_t first = lane.count - lane.lengths[l];
+    const int64_t first = count - lane.lengths[l];
     if (first < 0) continue;
-    uint32_t hits = lane.sync_starts[l][lane.heads[static_cast<size_t>(first + 7) % lane_history]];
-    for (; hits != 0; hits &= hits - 1) {
-      const int bit_index = std::countr_zero(hits);
-      const int32_t slot = bit_index / 2;
-      const bool inverted = bit_index & 1;
-      const Family& f = *d.families[lane.families[slot].family];
-      const uint64_t sync = reversed(f.sync, f.sync_symbols);
-      const uint64_t want = inverted ? ~sync & low_bits(f.sync_symbols) : sync;
-      if (lane_bits(lane, first, f.sync_symbols) != want) continue;
-      frame_due(d, lane, slot, inverted);
-    }
+    const uint32_t hits =
+        lane.sync_starts[l][lane.heads[static_cast<uint64_t>(first + 7) % lane_history]];
+    if (hits != 0) [[unlikely]]
+      search_syncs(d, lane, first, hits, later);
   }
+}
+
+// `n` symbols of one search lane, oldest first.
+static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
+                              int32_t n) {
+  for (int32_t i = 0; i < n; ++i) take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+  d.symbols += n;
+}
+
+static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+}
+
+static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {

@@ -39,6 +39,9 @@ struct FamilyStats {
 struct LaneFamily {
   int32_t family;  ///< index into TolerantDecoder::families
   FrameRun run;
+  int32_t sync_symbols;  ///< the family's
+  uint64_t syncs[2];     ///< its sync as the lane holds symbols (the first in bit 0), and
+                         ///< the sync's complement
 };
 
 struct SearchLane {
@@ -54,6 +57,8 @@ struct SearchLane {
   uint8_t quiet[lane_history];
   int64_t count;                      ///< symbols decided on the lane
   int64_t newest_end;                 ///< stream sample just after the newest symbol
+  int32_t later;                      ///< while a frame is due: symbols the demodulator has
+                                      ///< decided on the lane after the newest
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
   uint32_t sync_starts[max_lane_lengths][256];  ///< per length, by a window's first eight

@@ -11,9 +11,9 @@
 
 namespace tavrel {
 
-/// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
-/// symbol that ends a half-symbol before it to the sink, on the lanes of each biphase code
-/// the loop carries.
-void biphase_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
+/// Takes the half-symbols `from` to `to` (not included) of `loop` and hands the symbols
+/// they decide (each ends a half-symbol before the one that decides it) to the sink, on
+/// the lanes of each biphase code the loop carries.
+void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to);
 
 }  // namespace tavrel

@@ -1,22 +1,33 @@
 #include "lf/demod/ask_manchester.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 namespace tavrel {
 
-void manchester_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end) {
-  const int32_t pairing = static_cast<int32_t>(k & 1);
-  ManchesterLane& lane = loop.pairings[pairing];
-  const auto bit = static_cast<uint8_t>(step > 0);
-  // The boundary before this bit is the step into its first half. Two equal bits change
-  // level there: 1,1 is low-high-low-high, a fall; 0,0 a rise. Two different ones do not.
-  const double boundary = k > 0 ? loop.steps[(k - 1) & (ask_history - 1)] : 0.0;
-  const bool quiet = bit != lane.last;
-  lane.last = bit;
-  const Symbol symbol{bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)),
-                      static_cast<float>(bit ? -boundary : boundary), end};
-  d.sink.take(d.sink.context, loop.manchester + pairing, symbol);
+void manchester_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
+  for (int32_t pairing = 0; pairing < 2; ++pairing) {
+    // A bit ends on every half-symbol of its pairing's parity.
+    AskBatch b;
+    b.lane = loop.manchester + pairing;
+    b.n = 0;
+    uint8_t last = loop.pairings[pairing].last;
+    for (int64_t k = from + ((from & 1) != pairing); k < to; k += 2) {
+      const double step = loop.steps[k & (ask_ring - 1)];
+      const auto bit = static_cast<uint8_t>(step > 0);
+      // The boundary before this bit is the step into its first half. Two equal bits change
+      // level there: 1,1 is low-high-low-high, a fall; 0,0 a rise. Two different ones do not.
+      const double boundary =
+          k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0.0;
+      const bool quiet = bit != last;
+      last = bit;
+      const Symbol symbol{bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)),
+                          static_cast<float>(bit ? -boundary : boundary),
+                          loop.ends[k & (ask_ring - 1)]};
+      ask_put(d, b, symbol, k);
+    }
+    loop.pairings[pairing].last = last;
+    ask_flush(d, b);
+  }
 }
 
 }  // namespace tavrel

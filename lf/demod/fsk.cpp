@@ -298,7 +298,7 @@ static void decide(FskDemod& d, int32_t index) {
   const Symbol symbol{static_cast<uint8_t>(one), 0, std::fabs(y),
                       std::numeric_limits<float>::infinity(),
                       static_cast<int64_t>(lane.next + 0.5)};
-  d.sink.take(d.sink.context, index, symbol);
+  d.sink.take(d.sink.context, index, &symbol, 1);
 
   const float win = std::max(low, high);
   const float lose = std::min(low, high);
