@@ -49,18 +49,23 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (lane.family_count == max_lane_families || l == max_lane_lengths) return;
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
-  const uint64_t sync = reversed(f.sync, f.sync_symbols);
+  // A differential biphase family reads the complement of the biphase lane.
+  const bool complement =
+      f.modulation == Modulation::ask_diphase && lane.info.modulation == Modulation::ask_biphase;
+  const uint64_t all = low_bits(f.sync_symbols);
+  const uint64_t sync = reversed(f.sync, f.sync_symbols) ^ (complement ? all : 0);
   lane.families[slot] =
-      LaneFamily{family, FrameRun{}, f.sync_symbols, {sync, ~sync & low_bits(f.sync_symbols)}};
+      LaneFamily{family, FrameRun{}, complement, f.sync_symbols, {sync, ~sync & all}};
   // The sync's first symbols (up to eight) against a window's first eight, the first
-  // highest in both.
+  // highest in both, as the lane holds them.
   const int32_t head = std::min(f.sync_symbols, 8);
-  const uint64_t first = f.sync >> (f.sync_symbols - head);
-  const uint64_t complement = ~first & low_bits(head);
+  const uint64_t first = (f.sync >> (f.sync_symbols - head)) ^ (complement ? low_bits(head) : 0);
+  const uint64_t complement_head = ~first & low_bits(head);
   for (uint32_t v = 0; v < 256; ++v) {
     const uint64_t start = v >> (8 - head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
-    if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
+    if (f.either_polarity && start == complement_head)
+      lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
   }
 }
 
@@ -154,7 +159,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   const Family& f = *d.families[lf.family];
   FamilyStats& stats = d.stats[lf.family];
   TagRead read;
-  lane_frame(lane, f.frame_symbols, inverted, read.frame);
+  lane_frame(lane, f.frame_symbols, inverted != lf.complement, read.frame);
   read.fields.count = 0;
   const Verdict verdict = f.decode(read.frame, read.fields);
   ++stats.frames;

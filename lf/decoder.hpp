@@ -39,9 +39,11 @@ struct FamilyStats {
 struct LaneFamily {
   int32_t family;  ///< index into TolerantDecoder::families
   FrameRun run;
+  bool complement;       ///< the family's symbols are the complement of the lane's
+                         ///< (differential biphase on a biphase lane)
   int32_t sync_symbols;  ///< the family's
-  uint64_t syncs[2];     ///< its sync as the lane holds symbols (the first in bit 0), and
-                         ///< the sync's complement
+  uint64_t syncs[2];     ///< its sync as the lane holds it (the first symbol in bit 0),
+                         ///< and that sync's complement
 };
 
 struct SearchLane {

@@ -107,7 +107,7 @@ static AskLoop* loop_for(AskDemod& d, int32_t rf, double field) {
   loop.half = nominal;
   loop.next = 2 * nominal;
   loop.manchester = -1;
-  loop.biphase[0] = loop.biphase[1] = -1;
+  loop.biphase = -1;
   loop.nrz = -1;
   return &loop;
 }
@@ -116,9 +116,8 @@ static AskLoop* loop_for(AskDemod& d, int32_t rf, double field) {
 static int32_t& first_lane(AskLoop& loop, Modulation modulation) {
   switch (modulation) {
     case Modulation::ask_biphase:
-      return loop.biphase[0];
     case Modulation::ask_diphase:
-      return loop.biphase[1];
+      return loop.biphase;
     case Modulation::ask_nrz:
       return loop.nrz;
     default:
@@ -133,8 +132,11 @@ int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field) {
   int32_t& first = first_lane(*loop, modulation);
   if (first >= 0 || d.lane_count + 2 > ask_max_lanes) return first;
   first = d.lane_count;
+  // Differential biphase symbols are the complement of biphase ones: the same lanes.
+  const Modulation carried =
+      modulation == Modulation::ask_diphase ? Modulation::ask_biphase : modulation;
   for (int p = 0; p < 2; ++p) {
-    d.lanes[d.lane_count] = {modulation, rf, field};
+    d.lanes[d.lane_count] = {carried, rf, field};
     d.lane_loop[d.lane_count++] = static_cast<int32_t>(loop - d.loops);
   }
   return first;
@@ -154,7 +156,7 @@ static void code(AskDemod& d, AskLoop& loop) {
   const int64_t from = loop.coded;
   const int64_t to = loop.count;
   if (loop.manchester >= 0) manchester_take(d, loop, from, to);
-  if (loop.biphase[0] >= 0 || loop.biphase[1] >= 0) biphase_take(d, loop, from, to);
+  if (loop.biphase >= 0) biphase_take(d, loop, from, to);
   if (loop.nrz >= 0) nrz_take(d, loop, from, to);
   loop.coded = to;
 }

@@ -57,7 +57,7 @@ struct ManchesterLane {
   uint8_t last;  ///< the lane's last bit
 };
 
-/// A biphase pairing's state, shared by its biphase and differential biphase lanes.
+/// A biphase lane's state.
 struct BiphaseLane {
   float change;  ///< running mean size of the changes at its boundaries, as a step
 };
@@ -92,7 +92,8 @@ struct AskLoop {
   double halves[ask_ring];  ///< the recovered half-symbol length it was decided at, samples
   int32_t manchester;       ///< first of its two Manchester lanes, or -1
   ManchesterLane pairings[2];
-  int32_t biphase[2];  ///< first of its two lanes of biphase, [1] differential, or -1
+  int32_t biphase;  ///< first of its two biphase lanes (which carry differential biphase
+                    ///< too), or -1
   BiphaseLane biphase_pairings[2];
   int32_t nrz;  ///< first of its two NRZ lanes, or -1
   NrzLane nrz_pairings[2];
@@ -123,7 +124,8 @@ void ask_begin(AskDemod& d, double rate, SymbolSink sink);
 
 /// Adds the two lanes of `modulation` at RF/`rf` of a `field` Hz field, before the first
 /// samples. Returns the first lane's index, or -1 when a half-symbol at this rate is too
-/// short for the samples to tell.
+/// short for the samples to tell. Differential biphase comes on the biphase lanes, as
+/// their complement.
 int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field = field_hz);
 
 /// Decodes the next `n` unsigned 8-bit samples (128 = middle); symbols go to the sink

@@ -20,11 +20,9 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
     // A symbol is decided on every half-symbol from the third on whose predecessor has its
     // pairing's parity.
     BiphaseLane& lane = loop.biphase_pairings[pairing];
-    AskBatch batches[2];  // [1]: differential
-    for (int c = 0; c < 2; ++c) {
-      batches[c].lane = loop.biphase[c] + pairing;
-      batches[c].n = 0;
-    }
+    AskBatch b;
+    b.lane = loop.biphase + pairing;
+    b.n = 0;
     const int64_t first = std::max<int64_t>(from, 2);
     for (int64_t k = first + (((first - 1) & 1) != pairing); k < to; k += 2) {
       const double boundary = static_cast<float>(at(k - 2));
@@ -37,15 +35,12 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
       // margin is then the size of a change, as on the other lanes.
       const auto margin = static_cast<float>(std::fabs(t - half_way) / 2.5);
-      for (int c = 0; c < 2; ++c) {
-        if (loop.biphase[c] < 0) continue;
-        const auto value = static_cast<uint8_t>(c == 0 ? changed : !changed);
-        const Symbol symbol{value, 0, margin, static_cast<float>(std::fabs(boundary)),
-                            loop.ends[(k - 1) & (ask_ring - 1)]};
-        ask_put(d, batches[c], symbol, k);
-      }
+      const Symbol symbol{static_cast<uint8_t>(changed), 0, margin,
+                          static_cast<float>(std::fabs(boundary)),
+                          loop.ends[(k - 1) & (ask_ring - 1)]};
+      ask_put(d, b, symbol, k);
     }
-    for (AskBatch& b : batches) ask_flush(d, b);
+    ask_flush(d, b);
   }
 }
 
