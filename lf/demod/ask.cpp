@@ -459,18 +459,23 @@ void ask_take(AskDemod& d, const uint8_t* samples, int32_t n) {
     d.filled += take;
     samples += take;
     n -= take;
-    for (int c = 0; c < d.loop_count; ++c) {
-      AskLoop& loop = d.loops[c];
-      while (loop.next + (loop_block - 1) * loop.half < d.filled - 1) {
+    // A block of each loop in turn: each loop's corrections wait on its own sums only, so
+    // the processor works on several loops at once.
+    for (bool stepped = true; stepped;) {
+      stepped = false;
+      for (int c = 0; c < d.loop_count; ++c) {
+        AskLoop& loop = d.loops[c];
+        if (!(loop.next + (loop_block - 1) * loop.half < d.filled - 1)) continue;
         if (loop.coupling.fitting) {
           step_loop<true>(d, loop);
         } else {
           step_loop<false>(d, loop);
         }
         if (loop.count - loop.coded >= code_every) code(d, loop);
+        stepped = true;
       }
-      code(d, loop);
     }
+    for (int c = 0; c < d.loop_count; ++c) code(d, d.loops[c]);
     compact(d);
   }
 }
