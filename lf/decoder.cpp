@@ -154,7 +154,9 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
-static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool inverted) {
+// Kept out of the search, so that the search holds few registers.
+[[gnu::noinline]] static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot,
+                                        bool inverted) {
   LaneFamily& lf = lane.families[slot];
   const Family& f = *d.families[lf.family];
   FamilyStats& stats = d.stats[lf.family];

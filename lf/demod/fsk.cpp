@@ -335,8 +335,15 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
   while (n > 0) {
     const int32_t piece = std::min(n, piece_samples);
     accumulate(d, samples, piece);
-    for (int32_t i = 0; i < d.lane_count; ++i) {
-      while (static_cast<int64_t>(d.lanes[i].next) < d.taken) decide(d, i);
+    // A symbol of each lane in turn: each lane's timing waits on its own decisions only,
+    // so the processor works on both at once.
+    for (bool decided = true; decided;) {
+      decided = false;
+      for (int32_t i = 0; i < d.lane_count; ++i) {
+        if (static_cast<int64_t>(d.lanes[i].next) >= d.taken) continue;
+        decide(d, i);
+        decided = true;
+      }
     }
     samples += piece;
     n -= piece;
