@@ -7,39 +7,24 @@
 
 namespace tavrel {
 
-constexpr int32_t history_words = lane_history / 64;
-
 static uint64_t low_bits(int32_t n) {
   return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
 }
 
-// `n` (up to 64) symbols of the lane from symbol `first` on, the first in bit 0.
-static uint64_t lane_bits(const SearchLane& lane, int64_t first, int32_t n) {
-  const auto w = static_cast<size_t>(first >> 6);
-  const int s = static_cast<int>(first & 63);
-  uint64_t v = lane.bits[w % history_words] >> s;
-  if (s + n > 64) v |= lane.bits[(w + 1) % history_words] << (64 - s);
-  return v & low_bits(n);
-}
-
-// `v`'s low `n` bits (1 to 64) in the opposite order.
-static uint64_t reversed(uint64_t v, int32_t n) {
-  v = (v >> 1 & 0x5555'5555'5555'5555) | (v & 0x5555'5555'5555'5555) << 1;
-  v = (v >> 2 & 0x3333'3333'3333'3333) | (v & 0x3333'3333'3333'3333) << 2;
-  v = (v >> 4 & 0x0F0F'0F0F'0F0F'0F0F) | (v & 0x0F0F'0F0F'0F0F'0F0F) << 4;
-  return __builtin_bswap64(v) >> (64 - n);
+// `n` (1 to 64) symbols of the lane ending with symbol `last`, the first the highest bit.
+static uint64_t lane_bits(const SearchLane& lane, int64_t last, int32_t n) {
+  return lane.recents[static_cast<uint64_t>(last) % lane_history] & low_bits(n);
 }
 
 // The last `n` symbols of the lane as a frame, first sent first.
 static void lane_frame(const SearchLane& lane, int32_t n, bool inverted, FrameBits& f) {
-  f = FrameBits{};
   const int64_t first = lane.count - n;
   for (int32_t c = 0; c * 64 < n; ++c) {
     const int32_t m = std::min(64, n - 64 * c);
-    uint64_t v = reversed(lane_bits(lane, first + 64 * c, m), m) << (64 - m);
-    if (inverted) v = ~v & ~low_bits(64 - m);
-    f.words[c] = v;
+    const uint64_t v = lane_bits(lane, first + 64 * c + m - 1, m) << (64 - m);
+    f.words[c] = inverted ? ~v & ~low_bits(64 - m) : v;
   }
+  for (int32_t c = (n + 63) / 64; c < max_frame_symbols / 64; ++c) f.words[c] = 0;
   f.count = n;
 }
 
@@ -53,7 +38,7 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   const bool complement =
       f.modulation == Modulation::ask_diphase && lane.info.modulation == Modulation::ask_biphase;
   const uint64_t all = low_bits(f.sync_symbols);
-  const uint64_t sync = reversed(f.sync, f.sync_symbols) ^ (complement ? all : 0);
+  const uint64_t sync = f.sync ^ (complement ? all : 0);
   lane.families[slot] =
       LaneFamily{family, FrameRun{}, complement, f.sync_symbols, {sync, ~sync & all}};
   // The sync's first symbols (up to eight) against a window's first eight, the first
@@ -204,7 +189,8 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
     const int32_t slot = bit_index / 2;
     const bool inverted = bit_index & 1;
     const LaneFamily& lf = lane.families[slot];
-    if (lane_bits(lane, first, lf.sync_symbols) != lf.syncs[inverted]) continue;
+    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted])
+      continue;
     frame_due(d, lane, slot, inverted);
   }
 }
@@ -216,14 +202,10 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   // Kept in the lane's rings from values at hand, so that no store makes the next load wait.
   const auto k = static_cast<uint64_t>(lane.count);
   const auto count = static_cast<int64_t>(k + 1);
-  const uint64_t recent = lane.recent << 1 | symbol.value;
-  uint64_t& word = lane.bits[k / 64 % history_words];
-  const uint64_t bit = uint64_t{symbol.value} << (k & 63);
-  word = (k & 63) == 0 ? bit : word | bit;
+  const uint64_t recent = lane.recents[(k - 1) % lane_history] << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
   lane.count = count;
-  lane.recent = recent;
-  lane.heads[at] = static_cast<uint8_t>(recent);
+  lane.recents[at] = recent;
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
@@ -235,7 +217,7 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
     const int64_t first = count - lane.lengths[l];
     if (first < 0) continue;
     const uint32_t hits =
-        lane.sync_starts[l][lane.heads[static_cast<uint64_t>(first + 7) % lane_history]];
+        lane.sync_starts[l][lane.recents[static_cast<uint64_t>(first + 7) % lane_history] & 0xFF];
     if (hits != 0) [[unlikely]]
       search_syncs(d, lane, first, hits, later);
   }

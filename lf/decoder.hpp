@@ -42,19 +42,16 @@ struct LaneFamily {
   bool complement;       ///< the family's symbols are the complement of the lane's
                          ///< (differential biphase on a biphase lane)
   int32_t sync_symbols;  ///< the family's
-  uint64_t syncs[2];     ///< its sync as the lane holds it (the first symbol in bit 0),
-                         ///< and that sync's complement
+  uint64_t syncs[2];     ///< its sync as the lane holds it (the first symbol highest), and
+                         ///< that sync's complement
 };
 
 struct SearchLane {
   LaneInfo info;
-  int32_t demod_lane;                ///< the lane's index in its demodulator
-  uint64_t bits[lane_history / 64];  ///< symbol k in bit k % 64 of word k / 64, modulo
-                                     ///< the history
-  uint64_t recent;                   ///< the last 64 symbols, the newest in bit 0
-  uint8_t heads[lane_history];       ///< by symbol count: the eight symbols ending with it,
-                                     ///< the first of them highest
-  float margins[lane_history];       ///< by symbol count, modulo lane_history
+  int32_t demod_lane;              ///< the lane's index in its demodulator
+  uint64_t recents[lane_history];  ///< by symbol count, modulo lane_history: the 64 symbols
+                                   ///< ending with it, it in bit 0
+  float margins[lane_history];     ///< by symbol count, modulo lane_history
   float changes[lane_history];
   uint8_t quiet[lane_history];
   int64_t count;                      ///< symbols decided on the lane
