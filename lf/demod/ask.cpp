@@ -314,19 +314,6 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
   }
   const double gain = c.gain;  // above 0 only while fitting
   if constexpr (fitting) extend_areas(d);
-  double at_end[loop_block];
-  double at_middle[loop_block];
-  double end_area[loop_block] = {};
-  double middle_area[loop_block] = {};
-  for (int j = 0; j < loop_block; ++j) {
-    const double end = loop.next + j * half;
-    at_end[j] = sum_at(d, end);
-    at_middle[j] = sum_at(d, end - half / 2);
-    if constexpr (fitting) {
-      end_area[j] = area_at(d, end);
-      if (gain > 0) middle_area[j] = area_at(d, end - half / 2);
-    }
-  }
 
   // The first windows of a block span the correction made after the last one; every sum
   // is scaled to the length `half`, so that a constant level steps by nothing.
@@ -356,29 +343,39 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
   double power = 0;
   double sum_y = 0;
   for (int j = 0; j < loop_block; ++j) {
-    const double y = (at_end[j] - loop.at_end) * scale_end;
+    // The running sums at the half-symbol's end and half a half-symbol before it.
+    const double end = loop.next + j * half;
+    const double at_end = sum_at(d, end);
+    const double at_middle = sum_at(d, end - half / 2);
+    double end_area = 0;
+    double middle_area = 0;
+    if constexpr (fitting) {
+      end_area = area_at(d, end);
+      if (gain > 0) middle_area = area_at(d, end - half / 2);
+    }
+    const double y = (at_end - loop.at_end) * scale_end;
     const double across =
-        (at_middle[j] - loop.at_middle) * scale_middle;  // centred on the boundary into y
+        (at_middle - loop.at_middle) * scale_middle;  // centred on the boundary into y
     const double dy = y - loop.last_y;
     double step = dy;
     // Gardner: at the right phase the window across a transition sums to the mean of the
     // two half-symbols; off it, the excess grows with the lag, signed by the step.
     double excess = across - y + 0.5 * dy;
     if constexpr (fitting) {
-      const double q = ((end_area[j] - last_area) / 2 - length_end * at_end[j]) * scale_end;
+      const double q = ((end_area - last_area) / 2 - length_end * at_end) * scale_end;
       dqs[j] = q - last_q + half * y - ramp;
       if (gain > 0) {
         step += gain * dqs[j];
         const double across_q =
-            ((middle_area[j] - last_middle_area) / 2 - length_middle * at_end[j]) * scale_middle;
+            ((middle_area - last_middle_area) / 2 - length_middle * at_end) * scale_middle;
         excess += gain * (across_q - (q + last_q) / 2 + half * y / 2);
       }
-      last_area = end_area[j];
-      last_middle_area = middle_area[j];
+      last_area = end_area;
+      last_middle_area = middle_area;
       last_q = q;
     }
-    loop.at_end = at_end[j];
-    loop.at_middle = at_middle[j];
+    loop.at_end = at_end;
+    loop.at_middle = at_middle;
     loop.last_y = y;
     length_end = half;
     length_middle = half;
@@ -386,11 +383,10 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
     scale_middle = 1;
     error += excess * step;
     power += step * step;
-    if (watched) {
-      sum_y += y;
-      steps[j + 2] = step;
-      dys[j] = dy;
-    }
+    // Kept whether or not the block is watched: a branch here would be a guess.
+    sum_y += y;
+    steps[j + 2] = step;
+    dys[j] = dy;
     take_half(d, loop, step, y, loop.next + j * half);
   }
   if (watched) {

@@ -29,7 +29,8 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const double middle = static_cast<float>(at(k - 1));
       const double next = at(k);
       lane.change += (static_cast<float>(std::fabs(boundary)) - lane.change) * change_gain;
-      const double t = (boundary > 0 ? 1 : -1) * (2 * next - middle);
+      const auto sign = static_cast<double>(2 * static_cast<int>(boundary > 0) - 1);  // no branch
+      const double t = sign * (2 * next - middle);
       const double half_way = 0.5 * lane.change;
       const bool changed = t > half_way;
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's

@@ -16,13 +16,13 @@ void manchester_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const auto bit = static_cast<uint8_t>(step > 0);
       // The boundary before this bit is the step into its first half. Two equal bits change
       // level there: 1,1 is low-high-low-high, a fall; 0,0 a rise. Two different ones do not.
-      const double boundary =
-          k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0.0;
+      const float boundary = k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0;
       const bool quiet = bit != last;
       last = bit;
+      // The change signed by the bit without a branch: bits come at random.
+      const float change = boundary * static_cast<float>(1 - 2 * bit);
       const Symbol symbol{bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)),
-                          static_cast<float>(bit ? -boundary : boundary),
-                          loop.ends[k & (ask_ring - 1)]};
+                          change, loop.ends[k & (ask_ring - 1)]};
       ask_put(d, b, symbol, k);
     }
     loop.pairings[pairing].last = last;
