@@ -1,6 +1,7 @@
 #include "lf/demod/ask_biphase.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace tavrel {
@@ -14,6 +15,12 @@ constexpr float change_gain = 1.0f / 8;  ///< share of a boundary's step in the 
 //   T = sign(first boundary) x (2 x next boundary - middle)
 // is 3 changes for a middle change and -2 for none, whatever the level and polarity: a
 // decision over the whole symbol and its neighbour, not a guess whether one step is big.
+// `x` negated unless `keep`, by its sign bit: a branch would be a guess, as boundaries go
+// either way at random.
+static double negated_unless(double x, bool keep) {
+  return std::bit_cast<double>(std::bit_cast<uint64_t>(x) ^ uint64_t{!keep} << 63);
+}
+
 void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
   const auto at = [&loop](int64_t j) { return loop.steps[j & (ask_ring - 1)]; };
   for (int32_t pairing = 0; pairing < 2; ++pairing) {
@@ -29,8 +36,7 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const double middle = static_cast<float>(at(k - 1));
       const double next = at(k);
       lane.change += (static_cast<float>(std::fabs(boundary)) - lane.change) * change_gain;
-      const auto sign = static_cast<double>(2 * static_cast<int>(boundary > 0) - 1);  // no branch
-      const double t = sign * (2 * next - middle);
+      const double t = negated_unless(2 * next - middle, boundary > 0);
       const double half_way = 0.5 * lane.change;
       const bool changed = t > half_way;
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
