@@ -168,7 +168,7 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
   read.inverted = inverted;
   read.measured = true;
   if (lane.demod_lane >= fsk_lane_key) {
-    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key);
+    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key, lane.later);
   } else {
     ask_measure(d.ask, lane.demod_lane, f.frame_symbols, lane.later, read.measure);
   }
