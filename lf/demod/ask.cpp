@@ -161,11 +161,9 @@ static void code(AskDemod& d, AskLoop& loop) {
   loop.coded = to;
 }
 
-void ask_flush(AskDemod& d, AskBatch& b) {
-  if (b.n == 0) return;
-  d.lane_newest[b.lane] = b.newest;
-  d.sink.take(d.sink.context, b.lane, b.symbols, b.n);
-  b.n = 0;
+void ask_hand_on(AskDemod& d, int32_t lane, const Symbol* symbols, int32_t n, int64_t newest) {
+  d.lane_newest[lane] = newest;
+  d.sink.take(d.sink.context, lane, symbols, n);
 }
 
 // The middle and swing over the history `loop` holds: a mid-symbol step is twice the peak,

@@ -138,23 +138,9 @@ void ask_take(AskDemod& d, const uint8_t* samples, int32_t n);
 void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, int32_t later,
                  SignalMeasure& measure);
 
-/// Symbols of one lane on their way to the sink (for the line codes).
-struct AskBatch {
-  int32_t lane;
-  int32_t n;
-  int64_t newest;  ///< the half-symbol on which the last of them was decided
-  Symbol symbols[ask_batch];
-};
-
-/// Hands what the batch holds to the sink.
-void ask_flush(AskDemod& d, AskBatch& b);
-
-/// Puts `symbol`, decided on half-symbol `k`, into the batch, and hands the batch to the
-/// sink when it is full.
-inline void ask_put(AskDemod& d, AskBatch& b, const Symbol& symbol, int64_t k) {
-  b.symbols[b.n++] = symbol;
-  b.newest = k;
-  if (b.n == ask_batch) ask_flush(d, b);
-}
+/// Hands `n` (1 to ask_batch) symbols of lane `lane` to the sink, for the line codes; the
+/// last was decided on half-symbol `newest` of its loop, each two half-symbols after the one
+/// before.
+void ask_hand_on(AskDemod& d, int32_t lane, const Symbol* symbols, int32_t n, int64_t newest);
 
 }  // namespace tavrel

@@ -27,11 +27,11 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
     // A symbol is decided on every half-symbol from the third on whose predecessor has its
     // pairing's parity.
     BiphaseLane& lane = loop.biphase_pairings[pairing];
-    AskBatch b;
-    b.lane = loop.biphase + pairing;
-    b.n = 0;
+    Symbol batch[ask_batch];
+    int32_t n = 0;
     const int64_t first = std::max<int64_t>(from, 2);
-    for (int64_t k = first + (((first - 1) & 1) != pairing); k < to; k += 2) {
+    int64_t k = first + (((first - 1) & 1) != pairing);
+    for (; k < to; k += 2) {
       const double boundary = static_cast<float>(at(k - 2));
       const double middle = static_cast<float>(at(k - 1));
       const double next = at(k);
@@ -42,12 +42,14 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
       // margin is then the size of a change, as on the other lanes.
       const auto margin = static_cast<float>(std::fabs(t - half_way) / 2.5);
-      const Symbol symbol{static_cast<uint8_t>(changed), 0, margin,
-                          static_cast<float>(std::fabs(boundary)),
-                          loop.ends[(k - 1) & (ask_ring - 1)]};
-      ask_put(d, b, symbol, k);
+      batch[n++] = {static_cast<uint8_t>(changed), 0, margin,
+                    static_cast<float>(std::fabs(boundary)), loop.ends[(k - 1) & (ask_ring - 1)]};
+      if (n == ask_batch) {
+        ask_hand_on(d, loop.biphase + pairing, batch, n, k);
+        n = 0;
+      }
     }
-    ask_flush(d, b);
+    if (n > 0) ask_hand_on(d, loop.biphase + pairing, batch, n, k - 2);
   }
 }
 

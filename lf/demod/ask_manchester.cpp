@@ -7,11 +7,12 @@ namespace tavrel {
 void manchester_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
   for (int32_t pairing = 0; pairing < 2; ++pairing) {
     // A bit ends on every half-symbol of its pairing's parity.
-    AskBatch b;
-    b.lane = loop.manchester + pairing;
-    b.n = 0;
+    const int32_t lane = loop.manchester + pairing;
+    Symbol batch[ask_batch];
+    int32_t n = 0;
     uint8_t last = loop.pairings[pairing].last;
-    for (int64_t k = from + ((from & 1) != pairing); k < to; k += 2) {
+    int64_t k = from + ((from & 1) != pairing);
+    for (; k < to; k += 2) {
       const double step = loop.steps[k & (ask_ring - 1)];
       const auto bit = static_cast<uint8_t>(step > 0);
       // The boundary before this bit is the step into its first half. Two equal bits change
@@ -21,12 +22,15 @@ void manchester_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       last = bit;
       // The change signed by the bit without a branch: bits come at random.
       const float change = boundary * static_cast<float>(1 - 2 * bit);
-      const Symbol symbol{bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)),
-                          change, loop.ends[k & (ask_ring - 1)]};
-      ask_put(d, b, symbol, k);
+      batch[n++] = {bit, static_cast<uint8_t>(quiet), static_cast<float>(std::fabs(step)), change,
+                    loop.ends[k & (ask_ring - 1)]};
+      if (n == ask_batch) {
+        ask_hand_on(d, lane, batch, n, k);
+        n = 0;
+      }
     }
     loop.pairings[pairing].last = last;
-    ask_flush(d, b);
+    if (n > 0) ask_hand_on(d, lane, batch, n, k - 2);
   }
 }
 

@@ -11,10 +11,10 @@ void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
   for (int32_t pairing = 0; pairing < 2; ++pairing) {
     // A symbol ends on every half-symbol of its pairing's parity.
     NrzLane& lane = loop.nrz_pairings[pairing];
-    AskBatch b;
-    b.lane = loop.nrz + pairing;
-    b.n = 0;
-    for (int64_t k = from + ((from & 1) != pairing); k < to; k += 2) {
+    Symbol batch[ask_batch];
+    int32_t n = 0;
+    int64_t k = from + ((from & 1) != pairing);
+    for (; k < to; k += 2) {
       // The boundary before this symbol is the step into its first half.
       const double boundary =
           k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0.0;
@@ -26,11 +26,14 @@ void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       }
       // Twice the distance from the half-way size: a clear symbol's margin is an edge's size.
       const auto margin = static_cast<float>(2 * std::fabs(size - 0.5 * lane.change));
-      const Symbol symbol{static_cast<uint8_t>(!lane.high), 0, margin,
-                          std::numeric_limits<float>::infinity(), loop.ends[k & (ask_ring - 1)]};
-      ask_put(d, b, symbol, k);
+      batch[n++] = {static_cast<uint8_t>(!lane.high), 0, margin,
+                    std::numeric_limits<float>::infinity(), loop.ends[k & (ask_ring - 1)]};
+      if (n == ask_batch) {
+        ask_hand_on(d, loop.nrz + pairing, batch, n, k);
+        n = 0;
+      }
     }
-    ask_flush(d, b);
+    if (n > 0) ask_hand_on(d, loop.nrz + pairing, batch, n, k - 2);
   }
 }
 
