@@ -46,11 +46,20 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   const int32_t head = std::min(f.sync_symbols, 8);
   const uint64_t first = (f.sync >> (f.sync_symbols - head)) ^ (complement ? low_bits(head) : 0);
   const uint64_t complement_head = ~first & low_bits(head);
+  // And its next eight (as many as it has) against a window's next eight.
+  const int32_t second = std::clamp(f.sync_symbols - 8, 0, 8);
+  const uint64_t own_next = second > 0 ? f.sync >> (f.sync_symbols - 8 - second) : 0;
+  const uint64_t next = (own_next ^ (complement ? ~uint64_t{0} : 0)) & low_bits(second);
+  const uint64_t complement_next = ~next & low_bits(second);
   for (uint32_t v = 0; v < 256; ++v) {
     const uint64_t start = v >> (8 - head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
     if (f.either_polarity && start == complement_head)
       lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
+    const uint64_t then = v >> (8 - second);
+    if (then == next) lane.sync_seconds[l][v] |= 1u << (2 * slot);
+    if (f.either_polarity && then == complement_next)
+      lane.sync_seconds[l][v] |= 1u << (2 * slot + 1);
   }
 }
 
@@ -216,10 +225,14 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   for (int32_t l = 0; l < lane.length_count; ++l) {
     const int64_t first = count - lane.lengths[l];
     if (first < 0) continue;
-    const uint32_t hits =
+    uint32_t hits =
         lane.sync_starts[l][lane.recents[static_cast<uint64_t>(first + 7) % lane_history] & 0xFF];
-    if (hits != 0) [[unlikely]]
-      search_syncs(d, lane, first, hits, later);
+    if (hits == 0) [[likely]]
+      continue;
+    // Frames are 64 symbols or more: the window's next eight are in.
+    hits &=
+        lane.sync_seconds[l][lane.recents[static_cast<uint64_t>(first + 15) % lane_history] & 0xFF];
+    if (hits != 0) search_syncs(d, lane, first, hits, later);
   }
 }
 

@@ -60,10 +60,12 @@ struct SearchLane {
                                       ///< decided on the lane after the newest
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
-  uint32_t sync_starts[max_lane_lengths][256];  ///< per length, by a window's first eight
-                                                ///< symbols (the first highest): bit 2s set
-                                                ///< when family s's sync can start it, 2s+1
-                                                ///< its complement
+  uint32_t sync_starts[max_lane_lengths][256];   ///< per length, by a window's first eight
+                                                 ///< symbols (the first highest): bit 2s set
+                                                 ///< when family s's sync can start it, 2s+1
+                                                 ///< its complement
+  uint32_t sync_seconds[max_lane_lengths][256];  ///< the same for a window's symbols 8 to 15
+                                                 ///< and the syncs' (any, when shorter)
   LaneFamily families[max_lane_families];
   int32_t family_count;
 };
