@@ -73,6 +73,16 @@ static void tolerant_levels(void* context, const LevelSpan& span) {
   static_cast<Decoding*>(context)->on_levels(span);
 }
 
+static void tolerant_symbol(void* context, const WatchedSymbol& symbol) {
+  Decoding& d = *static_cast<Decoding*>(context);
+  if (d.on_symbol) d.on_symbol(symbol);
+}
+
+static void tolerant_frame(void* context, const WatchedFrame& frame) {
+  Decoding& d = *static_cast<Decoding*>(context);
+  if (d.on_frame) d.on_frame(frame);
+}
+
 void decoding_begin(Decoding& d, const DecodeOptions& options) {
   d.options = options;
   d.stats = {};
@@ -128,6 +138,10 @@ void decoding_start(Decoding& d, int rate) {
   if (!d.options.tolerant) return;
   tolerant_begin(*d.tolerant, rate, d.options.families, tolerant_read, &d);
   if (d.on_levels) tolerant_watch_levels(*d.tolerant, tolerant_levels);
+  if (d.on_symbol || d.on_frame) {
+    d.tolerant_watch = {tolerant_symbol, tolerant_frame, &d};
+    tolerant_watch_decisions(*d.tolerant, &d.tolerant_watch);
+  }
 }
 
 uint8_t* decoding_room(Decoding& d, int32_t& n) {

@@ -37,6 +37,9 @@ struct Decoding {
   std::function<void(const WatchEvent&)> on_event;  ///< program's path: every pass, run, test
   std::function<void(const LevelSpan&)> on_levels;  ///< tolerant path: levels, if set before
                                                     ///< the stream starts
+  // The tolerant path's decisions, if either is set before the stream starts.
+  std::function<void(const WatchedSymbol&)> on_symbol;  ///< every symbol of every lane
+  std::function<void(const WatchedFrame&)> on_frame;    ///< every window tested
   DecodeStats stats;
 
   ChannelBuffers buffers;                          ///< as the worker's; the left one stays unused
@@ -55,6 +58,7 @@ struct Decoding {
   DecodeWatch watch;
 
   std::unique_ptr<TolerantDecoder> tolerant;  ///< the tolerant path, when chosen
+  TolerantWatch tolerant_watch;               ///< its watch, calling on_symbol and on_frame
   double stream_rate;  ///< samples per second of the tolerant path's stream; 0 until known
 };
 

@@ -172,6 +172,7 @@ struct Options {
   int64_t every = 0;                    ///< seconds between pictures of --plot-every
   std::string plot_dir;                 ///< where they go
   std::string family_list;              ///< --family as given, or empty
+  bool quiet = false;                   ///< -q
   std::vector<std::string> files;
   UnattendedOptions unattended;  ///< --device, --list-devices, --mqtt
 
@@ -221,7 +222,10 @@ and then, always:
 NaN (taken as the middle level), signal level percentiles, a histogram of run lengths in
 samples ({one_half_bit} are one half-bit, {two_half_bits} two, others are dropped), how many
 frame tests failed at the header, the Manchester test, a row parity, a column parity and the
-stop bit, and a hint when nothing was read.)"));
+stop bit, and a hint when nothing was read. With --robust: the symbols each lane decided (for
+the FSK lanes also the share of the input's power their tones held, and the field and tones
+their symbols were recovered at), and each family's frames by the check they failed or what
+the sure-read rules made of them.)"));
   app.add_option("--channel", o.channel,
                  R"(The channel that carries the tag signal (default: right, as in Tavrel): left,
 right, or a channel's number (1 is left). A one-channel file is decoded whatever this says.
@@ -306,8 +310,12 @@ names the file, rate, polarity, clock and the reads in the stretch; when nothing
 the line under it says why, as --stats does. With several FILEs, each picture's name gets
 the recording's name before its ending: plot.png gives plot-card.png for card.wav. With
 --robust, the samples also carry the middle level and the swing the tolerant path measured,
-block by block, as steps, and only its reads below them: that path has no runs, half-bits
-or windows of the program's.)")
+block by block, as steps; below them come the symbols it decided on the lane that matters
+(that of the first read, else the one where most frames were tested, else the clearest),
+each as high as its margin, filled for 1, hollow for 0, crossed where the line code breaks;
+the frames tested on that lane, each with its family and the check it failed or what the
+sure-read rules said; and its reads. That path has no runs, half-bits or windows of the
+program's.)")
       ->type_name("FILE.png|FILE.svg");
   cli_number(cli, "--from", o.from, 0, 1e9, "S",
              R"(Where the stretch starts, in seconds from the start of the recording (default:
@@ -430,6 +438,7 @@ Options parse(Cli& cli, int argc, char** argv) {
   cli_parse(cli, args);
   if (o.invert != "" && o.invert != "on" && o.invert != "auto")
     cli_usage_error(cli, "--invert takes no value or =auto, not =" + o.invert);
+  o.quiet = cli.quiet;
   unattended_check(cli, o.unattended, o.live, o.jobs);
   if (const std::string problem = parse_readers(o); !problem.empty()) cli_usage_error(cli, problem);
   // Several readers are decoded apart, which only the tolerant path does: the program's
@@ -662,6 +671,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   if (plotting) {
     d.on_event = [&plot](const WatchEvent& event) { plot_event(*plot, event); };
     d.on_levels = [&plot](const LevelSpan& span) { plot_levels(*plot, span); };
+    d.on_symbol = [&plot](const WatchedSymbol& symbol) { plot_symbol(*plot, symbol); };
+    d.on_frame = [&plot](const WatchedFrame& frame) { plot_frame(*plot, frame); };
   }
   const bool timed = index < 0 || is_stream(file);
   ReadOutput output{o, name, o.readers[0], timed, plotting ? plot.get() : nullptr, program_logs(o),
@@ -733,6 +744,8 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   }
   d.on_event = nullptr;
   d.on_levels = nullptr;
+  d.on_symbol = nullptr;
+  d.on_frame = nullptr;
   d.on_read = nullptr;
   // The program ends its last log line when it stops, also when nothing was read.
   if (facts.opened && !o.json && !o.first && o.channels.size() == 1) std::fputs("\n", stdout);
@@ -742,6 +755,12 @@ FileOutcome decode_file(const Options& o, Decoding& d, int index, bool flush_eac
   if (!error.empty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, error.c_str());
+  }
+  // Families asked for by name that this input cannot carry are said at once.
+  if (const std::string line = unreadable_families(d.stats.tolerant.unreadable, facts.file_rate);
+      !o.family_list.empty() && !line.empty() && !o.quiet) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrel-decode: %s: %s\n", file, line.c_str());
   }
   if (o.stats && facts.opened) {
     std::fflush(stdout);

@@ -77,6 +77,10 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
 
 static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
 static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
+static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n);
+static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n);
 
 // A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
 constexpr int32_t fsk_lane_key = ask_max_lanes;
@@ -90,6 +94,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.symbols = 0;
   d.on_read = on_read;
   d.context = context;
+  d.watch = nullptr;
   ask_begin(d.ask, rate, {take_ask_symbols, &d});
   d.fsk_on = false;
   bool fsk_tried = false;
@@ -141,10 +146,62 @@ void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const Le
   d.ask.levels_context = d.context;
 }
 
+void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch) {
+  d.watch = watch;
+  if (watch) std::memset(d.lane_watch, 0, sizeof d.lane_watch);
+  d.ask.sink.take = watch ? take_ask_symbols_watched : take_ask_symbols;
+  d.fsk.sink.take = watch ? take_fsk_symbols_watched : take_fsk_symbols;
+}
+
+LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t index) {
+  const SearchLane& lane = d.lanes[index];
+  LaneStats out{lane.info, lane.count, 0, 0, 0};
+  if (lane.demod_lane >= fsk_lane_key) {
+    const FskLane& fsk = d.fsk.lanes[lane.demod_lane - fsk_lane_key];
+    out.tone_energy = fsk.tone_energy;
+    out.input_energy = d.fsk.energy;
+    out.field_energy = fsk.field_energy;
+  }
+  return out;
+}
+
 int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
   for (int32_t i = 0; i < d.family_count; ++i)
     if (d.families[i] == &family) return i;
   return -1;
+}
+
+constexpr float watch_margin_gain = 1.0f / 64;  ///< a symbol's weight in the watched mean margin
+
+// The watch's view of a symbol the lane is about to take.
+static void watch_symbol(TolerantDecoder& d, const SearchLane& lane, const Symbol& symbol) {
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  LaneWatch& w = d.lane_watch[index];
+  const bool first = lane.count == 0;
+  const auto at = static_cast<size_t>(lane.count % lane_history);
+  const int64_t start = first ? symbol.end : w.ends[(at + lane_history - 1) % lane_history];
+  w.ends[at] = symbol.end;
+  w.mean_margin =
+      first ? symbol.margin : w.mean_margin + (symbol.margin - w.mean_margin) * watch_margin_gain;
+  // Where no symbol has had a margin (a silent input), no change of level is wanted either.
+  const bool fault = w.mean_margin > 0 && sure_line_fault(symbol.quiet, symbol.change,
+                                                          sure_change_share * w.mean_margin);
+  d.watch->symbol(d.watch->context, {index, lane.info, symbol, start, fault});
+}
+
+// The watch's view of a window of `f` that ends with the lane's newest symbol.
+static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const Family& f,
+                        Verdict verdict, SureCheck sure, bool inverted) {
+  const auto index = static_cast<int32_t>(&lane - d.lanes);
+  const int64_t* ends = d.lane_watch[index].ends;
+  const auto end_of = [ends](int64_t k) { return ends[static_cast<size_t>(k % lane_history)]; };
+  const int64_t first = lane.count - f.frame_symbols;  // the frame's first symbol
+  // Its start is the end of the symbol before; a frame that opens the lane starts a mean
+  // symbol before its first symbol's end.
+  const int64_t start = first > 0 ? end_of(first - 1)
+                                  : end_of(first) - (lane.newest_end - end_of(first)) /
+                                                        std::max(f.frame_symbols - 1, 1);
+  d.watch->frame(d.watch->context, {&f, index, start, lane.newest_end, verdict, sure, inverted});
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
@@ -160,7 +217,10 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
   const Verdict verdict = f.decode(read.frame, read.fields);
   ++stats.frames;
   ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
-  if (verdict != frame_passed) return;
+  if (verdict != frame_passed) {
+    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted != lf.complement);
+    return;
+  }
   const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
   SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
   const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
@@ -169,6 +229,7 @@ int32_t tolerant_family(const TolerantDecoder& d, const Family& family) {
                      symbol * (f.frame_symbols + f.gap_symbols)))
     check = SureCheck::repeated;
   ++stats.sure[static_cast<int>(check)];
+  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted != lf.complement);
   if (check != SureCheck::read || !d.on_read) return;
   read.family = &f;
   read.end = lane.newest_end;
@@ -251,6 +312,29 @@ static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* sy
 static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   take_lane_symbols(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
+}
+
+// The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
+// decoder tests nothing per symbol.
+static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
+                                      int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    watch_symbol(d, lane, symbols[i]);
+    take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+  }
+  d.symbols += n;
+}
+
+static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols_watched(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+}
+
+static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols_watched(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {

@@ -18,6 +18,7 @@
 #include "lf/family_table.hpp"
 #include "lf/read.hpp"
 #include "lf/sure_read.hpp"
+#include "lf/tolerant_watch.hpp"
 
 namespace tavrel {
 
@@ -33,6 +34,17 @@ struct FamilyStats {
   int64_t frames;                  ///< windows that began with its sync and were decoded
   int64_t verdicts[max_reasons];   ///< those windows by the family's verdict
   int64_t sure[sure_check_count];  ///< frames that passed, by what the sure-read rules said
+};
+
+/// What one lane decided, for the statistics. The energies add up over inputs.
+struct LaneStats {
+  LaneInfo info;
+  int64_t symbols;      ///< decided on it
+  double tone_energy;   ///< FSK: the stronger tone's power summed over the stream, steps^2 x
+                        ///< samples; 0 on ASK lanes
+  double input_energy;  ///< FSK: the input's power around its mean, summed likewise
+  double field_energy;  ///< FSK: the field its symbols were recovered at, weighted by the
+                        ///< tone's power, Hz x tone_energy
 };
 
 /// A family searching one lane.
@@ -70,6 +82,13 @@ struct SearchLane {
   int32_t family_count;
 };
 
+/// What a watched lane keeps for the watch: its symbols' places and their line-code faults.
+struct LaneWatch {
+  int64_t ends[lane_history];  ///< stream sample just after each symbol, by symbol count
+                               ///< modulo lane_history
+  float mean_margin;           ///< running mean of the margins
+};
+
 struct TolerantDecoder {
   double rate;  ///< samples per second
   const Family* families[max_families];
@@ -77,7 +96,8 @@ struct TolerantDecoder {
   FamilySet unreadable;  ///< chosen families that no lane can carry at this rate
   FamilyStats stats[max_families];
   LastReads last_reads[max_families];
-  int64_t symbols;  ///< decided on all lanes
+  int64_t symbols;             ///< decided on all lanes
+  const TolerantWatch* watch;  ///< or null: not watched
   AskDemod ask;
   SearchLane lanes[max_lanes];
   int32_t lane_count;
@@ -87,6 +107,7 @@ struct TolerantDecoder {
   int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes
   void (*on_read)(void* context, const TagRead& read);
   void* context;
+  LaneWatch lane_watch[max_lanes];  ///< by search lane, while watched
 };
 
 /// Starts a stream of `rate` samples per second, searching for the families of `chosen`;
@@ -97,6 +118,13 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
 /// From now on `on_levels` (same context) gets what the demodulators measure after each
 /// block of decisions. Before the first samples.
 void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const LevelSpan&));
+
+/// From now on `watch` (or nothing, for null) sees every symbol and every window tested.
+/// After tolerant_begin, before the first samples; `watch` outlives the stream.
+void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch);
+
+/// What lane `lane` (0 .. lane_count - 1) decided so far.
+LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t lane);
 
 /// Decodes the next `n` unsigned 8-bit samples (128 = middle); reads are made as soon as
 /// their frame has ended. Any thread, one at a time per decoder.

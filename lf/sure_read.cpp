@@ -5,9 +5,8 @@
 
 namespace tavrel {
 
-constexpr double weak_share = 0.2;    ///< a margin below this share of the mean is weak
-constexpr int32_t fault_share = 8;    ///< at most one faulty symbol in this many
-constexpr double change_share = 0.5;  ///< a change of level counts from this share of the mean
+constexpr double weak_share = 0.2;  ///< a margin below this share of the mean is weak
+constexpr int32_t fault_share = 8;  ///< at most one faulty symbol in this many
 
 static bool same_frame(const FrameBits& a, const FrameBits& b) {
   return a.count == b.count && std::memcmp(a.words, b.words, sizeof a.words) == 0;
@@ -34,7 +33,7 @@ SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool
     n += f.frame_symbols;
   }
   const double weak = weak_share * total / n;
-  const double clear = change_share * total / n;
+  const double clear = sure_change_share * total / n;
   int32_t faults = 0;
   for (int32_t r = 0; r < f.sure_frames; ++r) {
     // A frame's first symbol follows the one before it only when frames come back to back;
@@ -44,8 +43,7 @@ SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool
     for (int32_t i = 0; i < f.frame_symbols; ++i) {
       const size_t k = slot(end - r * period - i);
       if (h.margins[k] < weak) return SureCheck::weak_symbol;
-      if (i < counted)
-        faults += h.quiet[k] ? std::fabs(h.changes[k]) >= clear : h.changes[k] < clear;
+      if (i < counted) faults += sure_line_fault(h.quiet[k], h.changes[k], clear);
     }
   }
   if (faults * fault_share > n) return SureCheck::line_code;

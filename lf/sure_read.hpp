@@ -12,6 +12,7 @@
 // Random symbols pass the first rule about once in 2^(frame length); tones, square waves and
 // other periodic signals that repeat themselves fail the other two.
 
+#include <cmath>
 #include <cstdint>
 
 #include "lf/family.hpp"
@@ -27,6 +28,16 @@ enum class SureCheck : uint8_t {
   read,
 };
 constexpr int sure_check_count = static_cast<int>(SureCheck::read) + 1;
+
+/// A change of level counts from this share of the mean margin of the symbols judged.
+constexpr double sure_change_share = 0.5;
+
+/// Whether the line code is broken just before a symbol (Symbol::quiet and Symbol::change)
+/// when a change of level counts from `clear`: a change where it wants none, or none where
+/// it wants one.
+inline bool sure_line_fault(uint8_t quiet, float change, double clear) {
+  return quiet ? std::fabs(change) >= clear : change < clear;
+}
 
 /// The frames of one family that passed, in a row, on one lane.
 struct FrameRun {

@@ -33,7 +33,9 @@ constexpr Rgb dropped_colour{0.85, 0.0, 0.0};
 constexpr Rgb half_fill{0.75, 0.82, 0.93};
 constexpr Rgb read_colour{0.05, 0.5, 0.15};
 constexpr Rgb levels_colour{0.45, 0.15, 0.65};
-constexpr double swing_dash[] = {2, 3};  ///< dotted: apart from the thresholds' dashes in grey
+constexpr Rgb symbol_one{0.12, 0.3, 0.68};    ///< filled cells
+constexpr Rgb symbol_zero{0.45, 0.45, 0.45};  ///< hollow cells
+constexpr double swing_dash[] = {2, 3};       ///< dotted: apart from the thresholds' dashes in grey
 // By test result, as every report colours them.
 constexpr Rgb check_colour(int result) {
   return frame_check_reasons[result].colour;
@@ -121,6 +123,41 @@ void result_shape(cairo_t* cr, int result, double x, double y, double r) {
   }
 }
 
+// A tolerant-path frame's result (-1: failed its family's checks, else a SureCheck), as
+// every report colours it.
+Rgb frame_colour(int result) {
+  return result < 0 ? family_check_reason.colour : sure_check_reasons[result].colour;
+}
+
+// Shapes that tell the frames' results apart in grey: a cross for a failed frame, and for
+// one that passed a hollow circle (not yet sure), a triangle (a weak symbol), a square (the
+// line code), a triangle pointing down (repeated) or a filled circle (read).
+void frame_shape(cairo_t* cr, int result, double x, double y, double r) {
+  switch (result) {
+    case -1:
+      cross(cr, x, y, r, 1.6);
+      return;
+    case static_cast<int>(SureCheck::alone):
+      cairo_arc(cr, x, y, r - 0.6, 0, 2 * M_PI);
+      cairo_set_line_width(cr, 1.3);
+      cairo_stroke(cr);
+      return;
+    case static_cast<int>(SureCheck::read):
+      cairo_arc(cr, x, y, r, 0, 2 * M_PI);
+      cairo_fill(cr);
+      return;
+    case static_cast<int>(SureCheck::weak_symbol):
+      result_shape(cr, static_cast<int>(FrameCheck::row_parity), x, y, r);
+      return;
+    case static_cast<int>(SureCheck::line_code):
+      result_shape(cr, static_cast<int>(FrameCheck::column_parity), x, y, r);
+      return;
+    default:
+      result_shape(cr, static_cast<int>(FrameCheck::stop_bit), x, y, r);
+      return;
+  }
+}
+
 double lane_weight(const Lane& lane) {
   switch (lane.kind) {
     case LaneKind::signal:
@@ -135,6 +172,10 @@ double lane_weight(const Lane& lane) {
       return 0.22 * lane.rows;
     case LaneKind::reads:
       return 0.45;
+    case LaneKind::symbols:
+      return 0.9;
+    case LaneKind::frames:
+      return 0.3 + 0.25 * lane.rows;
   }
   return 1.0;
 }
@@ -405,6 +446,67 @@ void draw_tests(const Frame& f, const Layout& layout, const Lane& lane_info, int
   }
 }
 
+// Each symbol a cell from the lane's foot, as high as its margin: filled for a 1, hollow
+// for a 0; a cross over it where the line code is broken.
+void draw_symbols(const Frame& f, const Layout& layout, int32_t lane, const Box& box) {
+  cairo_t* cr = f.cr;
+  const double foot = box.bottom - 2;
+  const double head = box.top + 12;  // room for the crosses
+  colour(cr, faint);
+  line(cr, f.left, foot + 0.5, f.right, foot + 0.5, 0.6);
+  for (const Mark& m : layout.marks) {
+    if (m.lane != lane) continue;
+    const double x0 = f.x(m.start);
+    const double x1 = f.x(m.end);
+    const double w = std::max(x1 - x0 - 1, 0.6);
+    if (m.kind == MarkKind::symbol) {
+      const double top = foot - std::max(m.high, 0.03) * (foot - head);
+      if (m.low != 0) {
+        colour(cr, symbol_one);
+        cairo_rectangle(cr, x0 + 0.5, top, w, foot - top);
+        cairo_fill(cr);
+      } else {
+        colour(cr, symbol_zero);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, x0 + 1, top + 0.5, std::max(w - 1, 0.5), foot - top - 0.5);
+        cairo_stroke(cr);
+      }
+    } else if (m.kind == MarkKind::line_fault) {
+      colour(cr, dropped_colour);
+      cross(cr, (x0 + x1) / 2, box.top + 5, std::clamp((x1 - x0) / 2, 2.0, 4.0), 1.4);
+    }
+  }
+}
+
+// The windows tested, bracketed in their rows in the colour and shape of their result,
+// with the family and the result's name inside.
+void draw_frames(const Frame& f, const Layout& layout, const Lane& lane_info, int32_t lane,
+                 const Box& box) {
+  cairo_t* cr = f.cr;
+  const int32_t rows = lane_info.rows;
+  for (const Mark& m : layout.marks) {
+    if (m.lane != lane || m.kind != MarkKind::frame) continue;
+    const auto result = static_cast<int>(m.high);
+    const double x0 = f.x(m.start);
+    const double x1 = f.x(m.end);
+    const double top = row_y(box, rows, m.low, 0.12);
+    const double bottom = row_y(box, rows, m.low, 0.88);
+    const double width = result == static_cast<int>(SureCheck::read) ? 2.2 : 1.0;
+    colour(cr, frame_colour(result));
+    line(cr, x0 + 1, bottom, x1 - 1, bottom, width);
+    line(cr, x0 + 1, top, x0 + 1, bottom, width);
+    line(cr, x1 - 1, top, x1 - 1, bottom, width);
+    cairo_save(cr);
+    cairo_rectangle(cr, x0 + 2, top - 2, std::max(x1 - x0 - 4, 0.0), bottom - top + 2);
+    cairo_clip(cr);
+    const double mid = (top + bottom) / 2 - 1;
+    frame_shape(cr, result, std::max(x0, f.left) + 9, mid, 4);
+    colour(cr, ink);
+    text_at(cr, std::max(x0, f.left) + 17, mid + 4, m.text, 10, 0, result >= 0);
+    cairo_restore(cr);
+  }
+}
+
 void draw_reads(const Frame& f, const Layout& layout, int32_t lane, const Box& box) {
   cairo_t* cr = f.cr;
   for (const Mark& m : layout.marks) {
@@ -479,6 +581,23 @@ void draw_scale(const Frame& f, const Layout& layout, const Lane& lane, int32_t 
     case LaneKind::reads:
       text_at(cr, 10, mid + 4, lane.name, 12, 0, true);
       break;
+    case LaneKind::symbols:
+    case LaneKind::frames:
+      // The note (what the lane carries) may be longer than the room: it runs small below.
+      text_at(cr, 10, box.top + 12, lane.name, 12, 0, true);
+      if (!lane.note.empty()) {
+        cairo_save(cr);
+        cairo_rectangle(cr, 0, box.top, f.left - 4, box.bottom - box.top);
+        cairo_clip(cr);
+        text_at(cr, 10, box.top + 26, lane.note, 9);
+        cairo_restore(cr);
+      }
+      if (lane.kind == LaneKind::symbols) {
+        colour(cr, faint);
+        text_at(cr, x, box.top + 22, "clear", 9, 1);
+        text_at(cr, x, box.bottom - 1, "weak", 9, 1);
+      }
+      break;
   }
 }
 
@@ -490,6 +609,8 @@ void draw_empty(const Frame& f, const Layout& layout, const Lane& lane, int32_t 
                      : lane.kind == LaneKind::half_bits ? "no half-bits stored"
                      : lane.kind == LaneKind::windows   ? "no window passed the header test"
                      : lane.kind == LaneKind::reads     ? "no frame read"
+                     : lane.kind == LaneKind::symbols   ? "no symbols decided here"
+                     : lane.kind == LaneKind::frames    ? "no window began with a family's sync"
                                                         : nullptr;
   if (!text) return;
   const bool any = std::any_of(layout.marks.begin(), layout.marks.end(), [&](const Mark& m) {
@@ -545,29 +666,45 @@ double legend_entry(cairo_t* cr, double x, double y, const char* text, Draw draw
 
 // The legend of what the picture holds: an entry for each kind of mark drawn.
 void draw_legend(cairo_t* cr, double left, double right, double y, const Layout& layout) {
+  constexpr int any = -9;
   struct Entry {
     const char* text;
     int what;
     MarkKind shown_by;  ///< the entry is drawn when the layout holds such a mark
+    int value = any;    ///< and, unless any, with this `low` (or `high`, when by_high)
+    bool by_high = false;
   };
-  static constexpr Entry entries[] = {{"samples", 0, MarkKind::trace},
-                                      {"threshold", 1, MarkKind::threshold},
-                                      {"dead band", 2, MarkKind::dead_band},
-                                      {"high run", 3, MarkKind::run_band},
-                                      {"low run", 4, MarkKind::run_band},
-                                      {"dropped run", 5, MarkKind::run_band},
-                                      {"half-bit 1", 6, MarkKind::run_band},
-                                      {"bit 1", 7, MarkKind::run_band},
-                                      {"bit 0", 8, MarkKind::run_band},
-                                      {"equal pair: no bit", 9, MarkKind::run_band},
-                                      {"header passed, then failed", 10, MarkKind::run_band},
-                                      {"frame read", 11, MarkKind::trace},
-                                      {"new block", 12, MarkKind::run_band},
-                                      {"measured middle, middle ± swing", 13, MarkKind::levels}};
+  static constexpr Entry entries[] = {
+      {"samples", 0, MarkKind::trace},
+      {"threshold", 1, MarkKind::threshold},
+      {"dead band", 2, MarkKind::dead_band},
+      {"high run", 3, MarkKind::run_band},
+      {"low run", 4, MarkKind::run_band},
+      {"dropped run", 5, MarkKind::run_band},
+      {"half-bit 1", 6, MarkKind::run_band},
+      {"bit 1", 7, MarkKind::run_band},
+      {"bit 0", 8, MarkKind::run_band},
+      {"equal pair: no bit", 9, MarkKind::run_band},
+      {"header passed, then failed", 10, MarkKind::run_band},
+      {"frame read", 11, MarkKind::trace},
+      {"new block", 12, MarkKind::run_band},
+      {"measured middle, middle ± swing", 13, MarkKind::levels},
+      {"symbol 1, as high as its margin", 14, MarkKind::symbol, 1},
+      {"symbol 0", 15, MarkKind::symbol, 0},
+      {"line code broken", 16, MarkKind::line_fault},
+      {"frame failed its family's checks", 17, MarkKind::frame, -1, true},
+      {"passed, not yet sure", 17, MarkKind::frame, 0, true},
+      {"passed, a weak symbol", 17, MarkKind::frame, 1, true},
+      {"passed, line code broken", 17, MarkKind::frame, 2, true},
+      {"passed, read already", 17, MarkKind::frame, 3, true},
+      {"passed: read", 17, MarkKind::frame, 4, true}};
+  static_assert(sure_check_count == 5, "an entry for each sure-read result");
   double x = left;
   for (const Entry& e : entries) {
-    if (std::none_of(layout.marks.begin(), layout.marks.end(),
-                     [&e](const Mark& m) { return m.kind == e.shown_by; }))
+    if (std::none_of(layout.marks.begin(), layout.marks.end(), [&e](const Mark& m) {
+          return m.kind == e.shown_by &&
+                 (e.value == any || (e.by_high ? m.high : m.low) == e.value);
+        }))
       continue;
     cairo_select_font_face(cr, font, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 11);
@@ -649,6 +786,29 @@ void draw_legend(cairo_t* cr, double left, double right, double y, const Layout&
           line(cr, sx, sy + 5, sx + 20, sy + 5, 1.6);
           cairo_set_dash(cr, nullptr, 0, 0);
           break;
+        case 14:
+          colour(cr, symbol_one);
+          cairo_rectangle(cr, sx + 3, sy - 2, 6, 8);
+          cairo_rectangle(cr, sx + 11, sy - 7, 6, 13);
+          cairo_fill(cr);
+          break;
+        case 15:
+          colour(cr, symbol_zero);
+          cairo_set_line_width(cr, 1);
+          cairo_rectangle(cr, sx + 6.5, sy - 6.5, 7, 12);
+          cairo_stroke(cr);
+          break;
+        case 16:
+          colour(cr, dropped_colour);
+          cross(cr, sx + 10, sy, 4, 1.4);
+          break;
+        case 17:
+          colour(cr, frame_colour(e.value));
+          line(cr, sx, sy + 6, sx + 20, sy + 6, e.value == 4 ? 2.2 : 1);
+          line(cr, sx, sy - 6, sx, sy + 6, e.value == 4 ? 2.2 : 1);
+          line(cr, sx + 20, sy - 6, sx + 20, sy + 6, e.value == 4 ? 2.2 : 1);
+          frame_shape(cr, e.value, sx + 10, sy, 4);
+          break;
         default: {
           colour(cr, {0.3, 0.3, 0.3});
           const double dash[] = {3, 3};
@@ -671,7 +831,13 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
   double lanes_top = 40;
   if (!layout.hint.empty()) {
     colour(cr, threshold_colour);
-    text_at(cr, 12, 52, "nothing read: " + layout.hint, 14, 0, true);
+    // A long hint is set smaller rather than cut off at the edge.
+    const std::string line = "nothing read: " + layout.hint;
+    cairo_select_font_face(cr, font, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 14);
+    const double room = width - 12 - right_margin;
+    const double wide = text_width(cr, line);
+    text_at(cr, 12, 52, line, wide > room ? std::max(8.0, 14 * room / wide) : 14, 0, true);
     lanes_top = 66;
   } else if (!layout.outcome.empty()) {
     colour(cr, read_colour);
@@ -715,6 +881,12 @@ void draw(cairo_t* cr, const Layout& layout, int width, int height) {
         break;
       case LaneKind::reads:
         draw_reads(f, layout, index, box);
+        break;
+      case LaneKind::symbols:
+        draw_symbols(f, layout, index, box);
+        break;
+      case LaneKind::frames:
+        draw_frames(f, layout, lane, index, box);
         break;
     }
     cairo_restore(cr);

@@ -39,6 +39,12 @@ void plot_begin(PlotStretch& p, const std::string& file, const PlotSetting& sett
   p.last_read.clear();
   p.levels.clear();
   p.read_clock = 0;
+  p.symbols.clear();
+  p.lanes.clear();
+  p.frames.clear();
+  p.symbols_left_out = 0;
+  p.symbol_limit = 65536;
+  p.frame_limit = 4096;
 }
 
 void plot_rate(PlotStretch& p, double rate) {
@@ -162,6 +168,49 @@ void plot_levels(PlotStretch& p, const LevelSpan& levels) {
   }
 }
 
+static int64_t end_of(const PlotSymbol& s) {
+  return s.end;
+}
+
+static int64_t end_of(const WatchedFrame& f) {
+  return f.end;
+}
+
+// Keeps what reaches into the stretch once it is placed; until then (and in a rolling
+// stretch) everything, dropping from time to time what lies behind the samples kept.
+template <typename T>
+static void keep_watched(PlotStretch& p, std::vector<T>& kept, const T& item, int64_t start,
+                         size_t& limit) {
+  if (p.from >= 0 && !p.rolling) {
+    if (end_of(item) > p.from && start < p.from + p.length) kept.push_back(item);
+    return;
+  }
+  kept.push_back(item);
+  if (kept.size() < limit) return;
+  // Unplaced, the kept samples reach up to two stretches back.
+  const int64_t keep = p.rolling ? p.seen - rolling_keep(p) : p.seen - 2 * p.length;
+  std::erase_if(kept, [keep](const T& t) { return end_of(t) < keep; });
+  limit = std::max(limit, 2 * kept.size());
+}
+
+void plot_symbol(PlotStretch& p, const WatchedSymbol& symbol) {
+  if (p.symbols.size() >= max_plot_symbols) {
+    ++p.symbols_left_out;
+    return;
+  }
+  const auto lane = static_cast<size_t>(symbol.lane);
+  if (p.lanes.size() <= lane) p.lanes.resize(lane + 1);
+  p.lanes[lane] = symbol.info;
+  const Symbol& s = symbol.symbol;
+  const PlotSymbol kept{
+      symbol.start, s.end, s.margin, static_cast<int16_t>(symbol.lane), s.value, symbol.line_fault};
+  keep_watched(p, p.symbols, kept, kept.start, p.symbol_limit);
+}
+
+void plot_frame(PlotStretch& p, const WatchedFrame& frame) {
+  keep_watched(p, p.frames, frame, frame.start, p.frame_limit);
+}
+
 namespace {
 
 struct Builder {
@@ -174,7 +223,7 @@ struct Builder {
   bool shown(int64_t start, int64_t end) const { return end > from && start < to; }
   int32_t lane(LaneKind kind, bool inverted, int32_t rows, std::string name) {
     if (inverted && p.both_polarities) name += " (inverted)";
-    out.lanes.push_back({kind, inverted, rows, std::move(name)});
+    out.lanes.push_back({kind, inverted, rows, std::move(name), {}});
     return static_cast<int32_t>(out.lanes.size()) - 1;
   }
   void mark(MarkKind kind, int32_t lane_index, int64_t start, int64_t end, double low, double high,
@@ -299,6 +348,131 @@ void add_pass(Builder& b, const std::vector<const WatchEvent*>& pass, bool inver
       std::max<int32_t>(1, static_cast<int32_t>(row_ends.size()));
 }
 
+constexpr int32_t max_frame_rows = 6;  ///< rows of the frames lane; frames beyond are left out
+
+// The window of the tolerant path that made `read`, or null.
+const WatchedFrame* frame_of(const PlotStretch& p, const TagRead& read) {
+  for (const WatchedFrame& f : p.frames)
+    if (f.end == read.end && f.family == read.family && f.sure == SureCheck::read &&
+        f.verdict == frame_passed)
+      return &f;
+  return nullptr;
+}
+
+// The tolerant path's lane that matters in the stretch: the lane of its first read, else
+// the one where most windows were tested, else the one whose margins are steadiest (the
+// clearest signal: each demodulator has its own unit of margin, but their spread is
+// unitless). -1 without symbols there.
+int32_t chosen_lane(const Builder& b) {
+  for (const TagRead& read : b.p.reads) {
+    const WatchedFrame* f = frame_of(b.p, read);
+    if (f && read.end > b.from && read.end <= b.to) return f->lane;
+  }
+  std::vector<int64_t> frames;
+  for (const WatchedFrame& f : b.p.frames) {
+    if (!b.shown(f.start, f.end)) continue;
+    frames.resize(std::max<size_t>(frames.size(), static_cast<size_t>(f.lane) + 1));
+    ++frames[static_cast<size_t>(f.lane)];
+  }
+  if (!frames.empty())
+    return static_cast<int32_t>(std::max_element(frames.begin(), frames.end()) - frames.begin());
+  struct Spread {
+    double n, sum, squares;
+  };
+  std::vector<Spread> lanes;
+  for (const PlotSymbol& s : b.p.symbols) {
+    if (!b.shown(s.start, s.end)) continue;
+    lanes.resize(std::max<size_t>(lanes.size(), static_cast<size_t>(s.lane) + 1));
+    Spread& l = lanes[static_cast<size_t>(s.lane)];
+    l.n += 1;
+    l.sum += s.margin;
+    l.squares += static_cast<double>(s.margin) * s.margin;
+  }
+  int32_t best = -1;
+  double steadiest = -1;
+  for (size_t i = 0; i < lanes.size(); ++i) {
+    const Spread& l = lanes[i];
+    if (l.n < 2) continue;
+    const double mean = l.sum / l.n;
+    const double spread = std::sqrt(std::max(0.0, l.squares / l.n - mean * mean));
+    const double steadiness = mean / std::max(spread, 1e-9 * mean + 1e-30);
+    if (steadiness > steadiest) {
+      steadiest = steadiness;
+      best = static_cast<int32_t>(i);
+    }
+  }
+  return best;
+}
+
+// "ASK Manchester, RF/64", "FSK (fc/8, fc/10), RF/50", "..., RF/32 of 134.2 kHz".
+std::string lane_note(const LaneInfo& info) {
+  std::string note =
+      std::string(modulation_name(info.modulation)) + ", RF/" + std::to_string(info.rate);
+  if (info.field_hz != field_hz) note += format(" of %.1f kHz", info.field_hz / 1e3);
+  return note;
+}
+
+// The symbols of `lane`, each a cell as high as its margin is against the lane's clear
+// ones (the tenth largest in a hundred), its faults of line code marked.
+void add_symbols(Builder& b, int32_t lane) {
+  std::vector<const PlotSymbol*> shown;
+  for (const PlotSymbol& s : b.p.symbols)
+    if (s.lane == lane && b.shown(s.start, s.end)) shown.push_back(&s);
+  const int32_t index = b.lane(LaneKind::symbols, false, 1, "symbols");
+  if (shown.empty()) return;
+  b.out.lanes.back().note = lane_note(b.p.lanes[static_cast<size_t>(lane)]);
+  // A stretch too long to keep every symbol shows where the kept ones end.
+  if (b.p.symbols_left_out > 0)
+    b.out.lanes.back().name = format("symbols to %.1f s", b.ms(b.p.symbols.back().end) / 1000);
+  std::vector<float> margins;
+  for (const PlotSymbol* s : shown) margins.push_back(s->margin);
+  const auto clear = margins.begin() + static_cast<ptrdiff_t>(margins.size() * 9 / 10);
+  std::nth_element(margins.begin(), clear, margins.end());
+  const double full = *clear > 0 ? *clear : 1;
+  for (const PlotSymbol* s : shown) {
+    b.mark(MarkKind::symbol, index, s->start, s->end, s->value, std::min(1.0, s->margin / full));
+    if (s->line_fault) b.mark(MarkKind::line_fault, index, s->start, s->end, 0, 0);
+  }
+}
+
+// The windows tested on `lane`, bracketed in rows: those that passed their family's checks
+// first, so that no row limit hides them.
+void add_frames(Builder& b, int32_t lane) {
+  const int32_t index = b.lane(LaneKind::frames, false, 1, "frames tested");
+  std::vector<const WatchedFrame*> shown;
+  for (const WatchedFrame& f : b.p.frames)
+    if (f.lane == lane && b.shown(f.start, f.end)) shown.push_back(&f);
+  std::stable_partition(shown.begin(), shown.end(),
+                        [](const WatchedFrame* f) { return f->verdict == frame_passed; });
+  std::vector<int64_t> row_ends;
+  int64_t left_out = 0;
+  for (const WatchedFrame* f : shown) {
+    int32_t row = -1;
+    for (size_t r = 0; r < row_ends.size() && row < 0; ++r) {
+      if (row_ends[r] <= f->start) row = static_cast<int32_t>(r);
+    }
+    if (row < 0 && static_cast<int32_t>(row_ends.size()) < max_frame_rows) {
+      row = static_cast<int32_t>(row_ends.size());
+      row_ends.push_back(0);
+    }
+    if (row < 0) {
+      ++left_out;
+      continue;
+    }
+    row_ends[static_cast<size_t>(row)] = f->end;
+    const bool passed = f->verdict == frame_passed;
+    const char* why = passed ? sure_check_reasons[static_cast<int>(f->sure)].label
+                      : f->verdict < f->family->reason_count ? f->family->reasons[f->verdict]
+                                                             : "?";
+    b.mark(MarkKind::frame, index, f->start, f->end, row,
+           passed ? static_cast<double>(f->sure) : -1.0,
+           std::string(f->family->title) + ": " + why);
+  }
+  Lane& l = b.out.lanes[static_cast<size_t>(index)];
+  l.rows = std::max<int32_t>(1, static_cast<int32_t>(row_ends.size()));
+  l.note = left_out > 0 ? std::to_string(left_out) + " more not shown" : "";
+}
+
 // Brackets every frame read that overlaps the stretch; returns the number that end in it.
 size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) {
   const int32_t lane = b.lane(LaneKind::reads, false, 1, "reads");
@@ -318,7 +492,9 @@ size_t add_reads(Builder& b, const std::vector<const WatchEvent*> (&passes)[2]) 
       start = e.start;
       if (++back == ring_size) break;
     }
-    // Without passes, the frame is as long as its symbols at the period measured.
+    // Without passes, the frame starts where its window did, or as long before its end as
+    // its symbols last at the period measured.
+    if (const WatchedFrame* f = start == end ? frame_of(b.p, read) : nullptr) start = f->start;
     if (start == end && read.measured)
       start = end - std::llround(read.frame.count * read.measure.symbol_samples);
     if (b.shown(start, end))
@@ -349,6 +525,12 @@ Layout plot_layout(const PlotStretch& p) {
       if (p.both_polarities || inverted == p.first_inverted)
         add_pass(b, passes[inverted ? 1 : 0], inverted);
     }
+  }
+  // The tolerant path's decisions, on the lane that matters.
+  if (!p.symbols.empty()) {
+    const int32_t lane = chosen_lane(b);
+    add_symbols(b, lane);
+    add_frames(b, lane);
   }
   const size_t reads = add_reads(b, passes);
   for (const WatchEvent* e : passes[p.first_inverted ? 1 : 0]) {

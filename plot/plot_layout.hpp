@@ -10,6 +10,7 @@
 
 #include "decode/half_bit_ring.hpp"
 #include "lf/read.hpp"
+#include "lf/tolerant_watch.hpp"
 #include "report/reasons.hpp"
 #include "report/watch.hpp"
 
@@ -18,6 +19,19 @@ namespace tavrel {
 constexpr double default_plot_seconds = 0.1;  ///< about three frames at RF/64
 constexpr int32_t signal_steps = 4;           ///< mean steps from the middle that count as signal
 constexpr int32_t shown_run = 40;             ///< samples; longer runs are drawn at this height
+
+/// A symbol of the tolerant path as a picture keeps it.
+struct PlotSymbol {
+  int64_t start;    ///< stream sample where it began
+  int64_t end;      ///< stream sample just after it
+  float margin;     ///< Symbol::margin
+  int16_t lane;     ///< its search lane
+  uint8_t value;    ///< 0 or 1
+  bool line_fault;  ///< WatchedSymbol::line_fault
+};
+
+/// Symbols a stretch keeps at most (about 100 MB); a longer stretch shows the first ones.
+constexpr size_t max_plot_symbols = size_t{1} << 22;
 
 /// What the decoder saw of one stretch, gathered while a recording is decoded.
 struct PlotStretch {
@@ -42,8 +56,14 @@ struct PlotStretch {
   std::string last_read;           ///< the number of the last of them, "id_high.id_low"
   double from_seconds;             ///< as asked, for plot_rate
   double seconds;
-  std::vector<LevelSpan> levels;  ///< measured by the tolerant path, in and around the stretch
-  int32_t read_clock;             ///< RF/n of the first read kept; 0 before one
+  std::vector<LevelSpan> levels;     ///< measured by the tolerant path, in and around the stretch
+  int32_t read_clock;                ///< RF/n of the first read kept; 0 before one
+  std::vector<PlotSymbol> symbols;   ///< the tolerant path's, of every lane, in and around it
+  std::vector<LaneInfo> lanes;       ///< what each of its lanes carries, by search lane
+  std::vector<WatchedFrame> frames;  ///< the windows it tested there
+  size_t symbol_limit;               ///< unplaced: symbols kept before old ones are dropped
+  size_t frame_limit;                ///< and frames
+  int64_t symbols_left_out;          ///< beyond max_plot_symbols
 };
 
 /// How a stretch is decoded, for its title and lanes.
@@ -77,6 +97,8 @@ void plot_take(PlotStretch& p, const uint8_t* samples, int32_t n);
 void plot_event(PlotStretch& p, const WatchEvent& event);
 void plot_read(PlotStretch& p, const TagRead& read);
 void plot_levels(PlotStretch& p, const LevelSpan& levels);
+void plot_symbol(PlotStretch& p, const WatchedSymbol& symbol);
+void plot_frame(PlotStretch& p, const WatchedFrame& frame);
 
 enum class LaneKind : uint8_t {
   signal,     ///< samples in signed steps, thresholds, dead band
@@ -85,6 +107,8 @@ enum class LaneKind : uint8_t {
   windows,    ///< windows whose header passed, with their 64 bits; one row each at a time
   tests,      ///< one row per test result
   reads,      ///< frames read
+  symbols,    ///< the symbols decided on one lane of the tolerant path
+  frames,     ///< the windows tested on that lane; one row each at a time
 };
 
 struct Lane {
@@ -92,6 +116,7 @@ struct Lane {
   bool inverted;     ///< half_bits, windows, tests: of the pass with invert set
   int32_t rows;      ///< rows of windows or tests
   std::string name;  ///< shown beside the lane
+  std::string note;  ///< a second line under the name, or empty
 };
 
 enum class MarkKind : uint8_t {
@@ -111,6 +136,10 @@ enum class MarkKind : uint8_t {
   bit_invalid,  ///< windows: an equal pair in row `low`: no bit
   test,         ///< tests: the window ending at `start` tested with result `low` (its row)
   read,         ///< reads: the frame read, `text` its number
+  symbol,       ///< symbols: value `low`, margin `high` as a share (0..1) of the lane's clear ones
+  line_fault,   ///< symbols: the line code is broken just before this symbol
+  frame,        ///< frames: in row `low`, result `high`: the SureCheck of a frame that passed
+                ///< its family's checks, -1 for one that failed them; `text` says which
 };
 
 struct Mark {

@@ -47,4 +47,8 @@ inline constexpr Reason sure_check_reasons[] = {
 };
 static_assert(std::size(sure_check_reasons) == sure_check_count);
 
+/// A tolerant-path frame that failed its family's checks; the family names the check.
+inline constexpr Reason family_check_reason = {
+    "failed its checks", "failed its family's checks", {0.5, 0.2, 0.7}};
+
 }  // namespace tavrel

@@ -18,6 +18,32 @@ void stats_take(TolerantStats& out, const TolerantDecoder& d) {
     out.families[i] = d.families[i];
     out.counts[i] = d.stats[i];
   }
+  out.lane_count = d.lane_count;
+  for (int32_t l = 0; l < d.lane_count; ++l) out.lanes[l] = tolerant_lane_stats(d, l);
+}
+
+static bool same_lane(const LaneInfo& a, const LaneInfo& b) {
+  return a.modulation == b.modulation && a.rate == b.rate && a.field_hz == b.field_hz;
+}
+
+// The lanes of `s` added to those of `total`, matched by what they carry and, among lanes
+// that carry the same (the two pairings of an ASK code), by their order.
+static void lanes_add(TolerantStats& total, const TolerantStats& s) {
+  for (int32_t l = 0; l < s.lane_count; ++l) {
+    const LaneInfo& info = s.lanes[l].info;
+    int32_t before = 0;  // lanes of s before this one that carry the same
+    for (int32_t k = 0; k < l; ++k) before += same_lane(s.lanes[k].info, info);
+    int32_t t = 0;
+    for (; t < total.lane_count; ++t)
+      if (same_lane(total.lanes[t].info, info) && before-- == 0) break;
+    if (t == max_lanes) continue;
+    if (t == total.lane_count) total.lanes[total.lane_count++] = LaneStats{info, 0, 0, 0, 0};
+    LaneStats& sum = total.lanes[t];
+    sum.symbols += s.lanes[l].symbols;
+    sum.tone_energy += s.lanes[l].tone_energy;
+    sum.input_energy += s.lanes[l].input_energy;
+    sum.field_energy += s.lanes[l].field_energy;
+  }
 }
 
 static void family_add(TolerantStats& total, const Family* f, const FamilyStats& s) {
@@ -47,6 +73,7 @@ void stats_add(DecodeStats& total, const DecodeStats& s) {
   t.unreadable |= s.tolerant.unreadable;
   for (int32_t i = 0; i < s.tolerant.family_count; ++i)
     family_add(t, s.tolerant.families[i], s.tolerant.counts[i]);
+  lanes_add(t, s.tolerant);
 }
 
 // The signed level below which `share` of the samples lie.
@@ -137,8 +164,44 @@ static void write_program(std::FILE* out, const ProgramStats& stats) {
   }
 }
 
+// The tones' share of the input's power: white noise gives 3 / (a symbol's samples), 0.16
+// at 48000/s, an FSK tag near 1, an ASK tag or an input whose band stops below them near 0.
+constexpr double tones_missing = 0.03;  ///< below this share, the input holds almost none
+constexpr double tones_measured = 0.3;  ///< from this share, what the tones measure is shown
+constexpr double tones_present = 0.5;   ///< from this share, the input is mostly tones
+
+// The share of the input's power that an FSK lane's tones held, or -1 for a lane that
+// measures none.
+static double tone_share(const LaneStats& lane) {
+  return lane.input_energy > 0 ? std::min(1.0, lane.tone_energy / lane.input_energy) : -1;
+}
+
+static void write_lanes(std::FILE* out, const TolerantStats& s) {
+  for (int32_t l = 0; l < s.lane_count; ++l) {
+    const LaneStats& lane = s.lanes[l];
+    int32_t pairing = 1;
+    for (int32_t k = 0; k < l; ++k) pairing += same_lane(s.lanes[k].info, lane.info);
+    char name[96];
+    std::snprintf(name, sizeof name, "%s, RF/%d%s%s", modulation_name(lane.info.modulation),
+                  lane.info.rate, lane.info.field_hz != field_hz ? " of 134.2 kHz" : "",
+                  pairing > 1 ? ", other pairing" : "");
+    std::fprintf(out, "  lane %-60s %10" PRId64 " symbols\n", name, lane.symbols);
+    const double share = tone_share(lane);
+    if (share < 0) continue;
+    // The symbols' period and the tones follow the field, the tag's clock; measured on noise
+    // they say nothing.
+    const double field = lane.tone_energy > 0 ? lane.field_energy / lane.tone_energy : 0;
+    std::fprintf(out, "    the tones held %.1f%% of the input's power", 100 * share);
+    if (share >= tones_measured && field > 0)
+      std::fprintf(out, "; symbols of %.1f µs (a field of %.1f kHz: tones of %.2f and %.2f kHz)",
+                   1e6 * lane.info.rate / field, field / 1e3, field / 10e3, field / 8e3);
+    std::fprintf(out, "\n");
+  }
+}
+
 static void write_tolerant(std::FILE* out, const TolerantStats& s) {
   std::fprintf(out, "tolerant path: %" PRId64 " symbols decided on all lanes\n", s.symbols);
+  write_lanes(out, s);
   for (int32_t i = 0; i < s.family_count; ++i) {
     const Family& f = *s.families[i];
     const FamilyStats& c = s.counts[i];
@@ -166,6 +229,18 @@ void write_stats(std::FILE* out, const std::string& title, const SoundFacts& fac
     return false;
   }();
   if (!read) std::fprintf(out, "hint: %s\n", failure_hint(hint).c_str());
+}
+
+std::string unreadable_families(FamilySet unreadable, int32_t rate) {
+  if (unreadable == 0) return "";
+  std::string names;
+  for (int32_t i = 0; i < family_count; ++i)
+    if ((unreadable >> i & 1) && family_named(family_table[i]->name) == family_table[i])
+      names += (names.empty() ? "" : ", ") + std::string(family_table[i]->title);
+  return names +
+         (rate > 0 ? " cannot be read at " + std::to_string(rate) + " samples/s"
+                   : " cannot be read at this rate") +
+         ": record at a higher rate (44100/s or more)";
 }
 
 // The rules behind the hint, most telling first. Each returns "" when it does not apply;
@@ -262,15 +337,73 @@ std::string header_hint(const Context& c) {
 }
 
 std::string rate_hint(const Context& c) {
-  if (!c.tolerant || c.t.unreadable == 0) return "";
-  std::string names;
-  for (int32_t i = 0; i < family_count; ++i)
-    if (c.t.unreadable >> i & 1)
-      names += (names.empty() ? "" : ", ") + std::string(family_table[i]->title);
-  return names +
-         (c.f.rate > 0 ? " cannot be read at " + std::to_string(c.f.rate) + " samples/s"
-                       : " cannot be read at this rate") +
-         ": record at a higher rate (44100/s or more)";
+  if (!c.tolerant) return "";
+  return unreadable_families(c.t.unreadable, c.f.rate);
+}
+
+// What the FSK lanes tell of the tones: the largest share of the input's power they held
+// on a lane (-1 without FSK lanes), the FSK families searched, and how far their frames got.
+struct FskFacts {
+  double share = -1;
+  std::string names;   ///< "hid, awid, ..."
+  int32_t most = -1;   ///< the FSK family with the most frames
+  int64_t frames = 0;  ///< of all FSK families
+  int64_t passed = 0;  ///< of those, frames that passed their family's checks
+};
+
+FskFacts fsk_facts(const TolerantStats& t) {
+  FskFacts f;
+  for (int32_t l = 0; l < t.lane_count; ++l)
+    if (t.lanes[l].info.modulation == Modulation::fsk)
+      f.share = std::max(f.share, tone_share(t.lanes[l]));
+  for (int32_t i = 0; i < t.family_count; ++i) {
+    const Family& family = *t.families[i];
+    if (family.modulation != Modulation::fsk) continue;
+    if (f.names.find(family.name) == std::string::npos)
+      f.names += (f.names.empty() ? "" : ", ") + std::string(family.name);
+    f.frames += t.counts[i].frames;
+    f.passed += t.counts[i].verdicts[frame_passed];
+    if (f.most < 0 || t.counts[i].frames > t.counts[f.most].frames) f.most = i;
+  }
+  return f;
+}
+
+constexpr double tones_missing = 0.02;  ///< tones below this share of the input's power
+constexpr double tones_present = 0.5;   ///< and from this share: white noise gives about 0.15
+
+// The tones of the FSK families missing, and no other family's frame passed either: a front
+// end or sound input whose band stops below them.
+std::string fsk_band_hint(const Context& c) {
+  const FskFacts f = fsk_facts(c.t);
+  if (!c.tolerant || f.share < 0 || f.share >= tones_missing) return "";
+  for (int32_t i = 0; i < c.t.family_count; ++i)
+    if (c.t.counts[i].verdicts[frame_passed] > 0) return "";
+  char share[32];
+  std::snprintf(share, sizeof share, "%.1f%%", 100 * f.share);
+  return std::string("the input holds almost no power at 12.5 and 15.6 kHz (") + share +
+         "), where FSK tags (" + f.names +
+         ") send: use a front end and a sound input that pass 16 kHz (44100 samples/s or more)";
+}
+
+// The input is mostly FSK tones, but no frame of an FSK family passed its checks.
+std::string fsk_tones_hint(const Context& c) {
+  const FskFacts f = fsk_facts(c.t);
+  if (!c.tolerant || f.share < tones_present || f.passed > 0) return "";
+  char share[32];
+  std::snprintf(share, sizeof share, "%.0f%%", 100 * f.share);
+  const std::string head =
+      std::string("the input is mostly FSK tones (") + share + " of its power), ";
+  if (f.frames == 0)
+    return head + "but no frame of " + f.names +
+           " began in them: a tag of a family not searched (see --family), or one Tavrel does "
+           "not read";
+  const Family& most = *c.t.families[f.most];
+  int32_t worst = 1;
+  for (int32_t v = 1; v < most.reason_count && v < max_reasons; ++v)
+    if (c.t.counts[f.most].verdicts[v] > c.t.counts[f.most].verdicts[worst]) worst = v;
+  return head + "and frames began like " + most.title +
+         "'s but failed its checks (most: " + most.reasons[worst] +
+         "): a damaged signal, or a family Tavrel does not read";
 }
 
 // The tolerant path: the family whose frames got furthest.
@@ -309,8 +442,8 @@ std::string tolerant_hint(const Context& c) {
 }
 
 std::string (*const hint_rules[])(const Context&) = {
-    empty_hint,  channel_hint,    level_hint,  clock_hint, run_length_hint,
-    invert_hint, manchester_hint, header_hint, rate_hint,  tolerant_hint,
+    empty_hint,      channel_hint, level_hint, clock_hint,    run_length_hint, invert_hint,
+    manchester_hint, header_hint,  rate_hint,  fsk_band_hint, fsk_tones_hint,  tolerant_hint,
 };
 
 }  // namespace

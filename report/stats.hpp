@@ -29,6 +29,8 @@ struct TolerantStats {
   const Family* families[max_families];  ///< their rows
   FamilyStats counts[max_families];
   FamilySet unreadable;  ///< families no lane carried at the stream's rate (family_table bits)
+  int32_t lane_count;    ///< lanes searched
+  LaneStats lanes[max_lanes];
 };
 
 struct DecodeStats {
@@ -53,6 +55,10 @@ struct HintFacts {
   int32_t invert;            ///< the program's path: 0, 1, or -1 for both polarities
   int32_t rate;              ///< samples per second of the input, 0 when unknown
 };
+
+/// "" or one line saying which of `unreadable` (family_table bits) the input's `rate`
+/// (samples/s, 0 unknown) cannot carry, and what to do.
+std::string unreadable_families(FamilySet unreadable, int32_t rate);
 
 /// The most likely reason nothing was read, ending in what to try, for one line.
 std::string failure_hint(const HintFacts& facts);

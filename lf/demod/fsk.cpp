@@ -150,6 +150,7 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink) {
   d.previous = 128;
   d.middle = 0;
   d.power = 0;
+  d.energy = 0;
   d.table_at = 0;
   if (!(rate >= fsk_lowest_rate && rate <= fsk_highest_rate)) return false;
 
@@ -348,6 +349,8 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
   while (n > 0) {
     const int32_t piece = std::min(n, piece_samples);
     accumulate(d, samples, piece);
+    // The stream's energies, once a piece: for what the tones held of the whole input.
+    d.energy += d.power * piece;
     // A symbol of each lane in turn: each lane's timing waits on its own decisions only,
     // so the processor works on both at once.
     for (bool decided = true; decided;) {
@@ -358,7 +361,13 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
         decided = true;
       }
     }
-    for (int32_t i = 0; i < d.lane_count; ++i) hand_on(d, i);
+    for (int32_t i = 0; i < d.lane_count; ++i) {
+      FskLane& lane = d.lanes[i];
+      hand_on(d, i);
+      const double tone = lane.win_power / 2 * piece;  // a tone of amplitude a has power a^2 / 2
+      lane.tone_energy += tone;
+      lane.field_energy += d.rate * lane.rate / lane.period * tone;
+    }
     samples += piece;
     n -= piece;
   }

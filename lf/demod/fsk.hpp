@@ -59,6 +59,10 @@ struct FskLane {
   FskSeen seen[fsk_batch];     ///< the measures as each of the batch's symbols was decided
   int32_t batched;             ///< symbols in the batch (kept once handed on, until the next)
   bool handed;                 ///< the batch has gone to the sink
+  double tone_energy;          ///< the stronger tone's power summed over the stream, steps^2 x
+                               ///< samples: with FskDemod::energy, what the tones held of it
+  double field_energy;         ///< the field the symbols were recovered at, weighted by that
+                               ///< power, Hz x tone_energy: the field while the tones lasted
 };
 
 struct FskDemod {
@@ -76,6 +80,7 @@ struct FskDemod {
   int32_t previous;        ///< the last sample taken, for the difference
   double middle;           ///< running mean of the samples, 8-bit steps
   double power;            ///< running mean of the samples' power around their mean, steps^2
+  double energy;           ///< that power summed over the stream, steps^2 x samples
   FskLane lanes[fsk_lane_count];
   int32_t lane_count;  ///< 0 when the rate was refused
 };

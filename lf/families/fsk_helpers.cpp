@@ -139,25 +139,10 @@ void wiegand_fields(const WiegandFormat* format, const FrameBits& w, const char*
   field_text(fields, "wiegand", "%s", hex);
 }
 
-bool parse_numbers(const char* text, uint64_t* values, int32_t count, bool hex) {
-  for (int32_t i = 0; i < count; ++i) {
-    const char* digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
-    const size_t length = std::strspn(text, digits);
-    if (length == 0 || length > 19) return false;
-    errno = 0;
-    char* end = nullptr;
-    values[i] = std::strtoull(text, &end, hex ? 16 : 10);
-    if (errno != 0 || end != text + length || values[i] >> 63) return false;
-    text = end;
-    if (i + 1 < count && *text++ != ':') return false;
-  }
-  return *text == 0;
-}
-
 bool parse_wiegand(const char* text, const WiegandFormat* const* formats, int32_t min_bits,
                    int32_t max_bits, FrameBits& w) {
   uint64_t v[3];
-  if (parse_numbers(text, v, 3)) {
+  if (parse_numbers(text, ':', v, 3) == 3) {
     const WiegandFormat* format =
         v[0] <= 256 ? wiegand_find(formats, static_cast<int32_t>(v[0])) : nullptr;
     return format && wiegand_build(*format, v[1], v[2], w);
@@ -168,7 +153,7 @@ bool parse_wiegand(const char* text, const WiegandFormat* const* formats, int32_
   if (!colon || colon == text || colon - text >= static_cast<ptrdiff_t>(sizeof number))
     return false;
   std::memcpy(number, text, static_cast<size_t>(colon - text));
-  if (!parse_numbers(number, v, 1) || v[0] < static_cast<uint64_t>(min_bits) ||
+  if (parse_numbers(number, ':', v, 1) != 1 || v[0] < static_cast<uint64_t>(min_bits) ||
       v[0] > static_cast<uint64_t>(max_bits))
     return false;
   const auto bits = static_cast<int32_t>(v[0]);

@@ -73,10 +73,6 @@ void wiegand_fields(const WiegandFormat* format, const FrameBits& w, const char*
 /// divide), into `text` of room for count / 4 + 2.
 void wiegand_hex(const FrameBits& w, char* text);
 
-/// Reads exactly `count` unsigned numbers separated by ':' (decimal, or hex with `hex`);
-/// false on anything else, including a value above 2^63.
-bool parse_numbers(const char* text, uint64_t* values, int32_t count, bool hex = false);
-
 /// A Wiegand message "N:FC:CN" of one of `formats`, or "N:HEX" (its value in hex) of any
 /// length from `min_bits` to `max_bits`; false when the text is neither or does not fit.
 bool parse_wiegand(const char* text, const WiegandFormat* const* formats, int32_t min_bits,

@@ -58,13 +58,13 @@ bool encode(const char* text, FrameBits& frame) {
   if (!close || close - text - 4 < 1 || close - text - 4 >= 4) return false;
   std::memcpy(version_text, text + 4, static_cast<size_t>(close - text - 4));
   const char* colon = std::strchr(close, ':');
-  char facility_text[8] = {};
+  char facility_text[8] = "0x";  // printed in hex without its 0x
   if (!colon || colon - close - 1 < 1 || colon - close - 1 > 2) return false;
-  std::memcpy(facility_text, close + 1, static_cast<size_t>(colon - close - 1));
+  std::memcpy(facility_text + 2, close + 1, static_cast<size_t>(colon - close - 1));
   uint64_t version = 0, facility = 0, card = 0;
-  if (!parse_numbers(version_text, &version, 1) ||
-      !parse_numbers(facility_text, &facility, 1, true) || !parse_numbers(colon + 1, &card, 1) ||
-      version > 0xFF || card > 0xFFFF)
+  if (parse_numbers(version_text, ':', &version, 1) != 1 ||
+      parse_numbers(facility_text, ':', &facility, 1) != 1 ||
+      parse_numbers(colon + 1, ':', &card, 1) != 1 || version > 0xFF || card > 0xFFFF)
     return false;
   frame = FrameBits{};
   frame_append(frame, 0, 9);

@@ -48,7 +48,7 @@ Verdict decode(const FrameBits& frame, Fields& out) {
 
 bool encode(const char* text, FrameBits& frame) {
   uint64_t v[2];
-  if (!parse_numbers(text, v, 2)) return frame_from_raw(family_paradox, text, frame);
+  if (parse_numbers(text, ':', v, 2) != 2) return frame_from_raw(family_paradox, text, frame);
   if (v[0] > 0xFF || v[1] > 0xFFFF) return false;
   frame = FrameBits{};
   frame_append(frame, sync, sync_symbols);

@@ -58,7 +58,7 @@ Verdict decode(const FrameBits& frame, Fields& out) {
 // FC:CN, a 26-bit message.
 bool encode(const char* text, FrameBits& frame) {
   uint64_t v[2];
-  if (!parse_numbers(text, v, 2)) return frame_from_raw(family_pyramid, text, frame);
+  if (parse_numbers(text, ':', v, 2) != 2) return frame_from_raw(family_pyramid, text, frame);
   FrameBits w{};
   if (!wiegand_build(wiegand_h10301, v[0], v[1], w)) return false;
   FrameBits d{};

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -80,6 +81,88 @@ TEST(Families, EachReadsItsOwnTagsUnderEveryConditionAndNoOtherFamilyDoes) {
           ASSERT_EQ(std::memcmp(r.frame.words, frame.words, sizeof frame.words), 0);
         }
       }
+    }
+  }
+}
+
+// What a watch on the decoder saw.
+struct Watched {
+  std::vector<WatchedSymbol> symbols;
+  std::vector<WatchedFrame> frames;
+  std::vector<TagRead> reads;
+  int64_t reads_at_frame = 0;  ///< reads already made when the latest frame was seen
+};
+
+TEST(Families, TheWatchSeesEveryWindowCountedAndTheSymbolsOfEachReadAsSent) {
+  static TolerantDecoder d;
+  Watched w;
+  const TolerantWatch watch{
+      [](void* c, const WatchedSymbol& s) { static_cast<Watched*>(c)->symbols.push_back(s); },
+      [](void* c, const WatchedFrame& f) {
+        auto& seen = *static_cast<Watched*>(c);
+        seen.frames.push_back(f);
+        seen.reads_at_frame = static_cast<int64_t>(seen.reads.size());
+      },
+      &w};
+  for (int32_t t = 0; t < family_count; ++t) {
+    const Family& family = *family_table[t];
+    SCOPED_TRACE(family.title);
+    FrameBits sent{};
+    ASSERT_TRUE(family.encode ? family.encode(family.example, sent)
+                              : frame_from_hex(family.example, sent));
+    const bool invert = t % 2 == 1;
+    const std::vector<uint8_t> samples = family_recording({"10 dB SNR", 80, 0, 10}, family, sent,
+                                                          invert, 3, 2 * family.sure_frames + 2);
+    w = Watched{};
+    tolerant_begin(
+        d, sample_rate, every_family,
+        [](void* c, const TagRead& r) {
+          auto& seen = *static_cast<Watched*>(c);
+          // A read follows the window that made it.
+          EXPECT_EQ(seen.reads_at_frame, static_cast<int64_t>(seen.reads.size()));
+          seen.reads.push_back(r);
+        },
+        &w);
+    tolerant_watch_decisions(d, &watch);
+    for (size_t at = 0; at < samples.size(); at += 4096)
+      tolerant_take(d, samples.data() + at,
+                    static_cast<int32_t>(std::min<size_t>(4096, samples.size() - at)));
+
+    // Every window counted is seen, with its verdict and sure-read result.
+    EXPECT_EQ(static_cast<int64_t>(w.symbols.size()), d.symbols);
+    for (int32_t i = 0; i < d.family_count; ++i) {
+      FamilyStats seen{};
+      for (const WatchedFrame& f : w.frames) {
+        if (f.family != d.families[i]) continue;
+        ++seen.frames;
+        ++seen.verdicts[f.verdict];
+        if (f.verdict == frame_passed) ++seen.sure[static_cast<int>(f.sure)];
+      }
+      ASSERT_EQ(std::memcmp(&seen, &d.stats[i], sizeof seen), 0) << d.families[i]->title;
+    }
+    // Each read's window holds, on its lane, the frame's symbols as sent; no lane reads
+    // again what another read already.
+    ASSERT_FALSE(w.reads.empty());
+    int64_t last_end = 0;
+    for (const TagRead& r : w.reads) {
+      EXPECT_GT(r.end, last_end) << "a read in time order";
+      last_end = r.end;
+      const auto f = std::find_if(w.frames.begin(), w.frames.end(), [&r](const WatchedFrame& x) {
+        return x.end == r.end && x.family == r.family && x.sure == SureCheck::read;
+      });
+      ASSERT_NE(f, w.frames.end());
+      // Differential biphase is read as the complement of a biphase lane.
+      EXPECT_EQ(f->inverted, r.inverted != (family.modulation == Modulation::ask_diphase));
+      FrameBits symbols{};
+      int64_t first = -1;
+      for (const WatchedSymbol& s : w.symbols) {
+        if (s.lane != f->lane || s.start < f->start || s.symbol.end > f->end) continue;
+        if (first < 0) first = s.start;
+        frame_append(symbols, s.symbol.value ^ static_cast<uint64_t>(f->inverted), 1);
+      }
+      EXPECT_EQ(first, f->start);
+      ASSERT_EQ(symbols.count, sent.count);
+      EXPECT_EQ(std::memcmp(symbols.words, sent.words, sizeof sent.words), 0);
     }
   }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "plot/plot_cairo.hpp"
 #include "plot/plot_draw.hpp"
 #include "report/reasons.hpp"
+#include "synth/family_signal.hpp"
 #include "synth/tag_signal.hpp"
 #include "tests/support/console_capture.hpp"
 
@@ -265,6 +267,78 @@ TEST(PlotLayout, RobustStretchHoldsTheLevelsOfAWeakOffsetSignal) {
       EXPECT_NEAR(m.high, amplitude * 128, amplitude * 128 * 0.15) << m.start;
     }
     EXPECT_NEAR(covered, l.to - l.from, 2.0);
+  }
+}
+
+TEST(PlotLayout, RobustStretchShowsEachReadsSymbolsAndWindowOnItsLane) {
+  // A family of each modulation, at its own data rate.
+  for (const char* name : {"em4100", "gproxii", "fdxb", "pac", "hid"}) {
+    const Family& family = *family_named(name);
+    SCOPED_TRACE(name);
+    FrameBits sent{};
+    ASSERT_TRUE(family.encode ? family.encode(family.example, sent)
+                              : frame_from_hex(family.example, sent));
+    const std::vector<uint8_t> samples =
+        family_recording({"clean"}, family, sent, false, 1, 2 * family.sure_frames + 1);
+    DecodeOptions options;
+    options.tolerant = true;
+    options.rate = 0;
+    const auto d = std::make_unique<Decoding>();
+    PlotStretch p;
+    std::vector<TagRead> reads;
+    test::ConsoleCapture console;
+    test::console_capture_start(console);
+    decoding_begin(*d, options);
+    plot_begin(p, "test", {"tolerant", 0, 0, 64}, 0,
+               static_cast<double>(samples.size()) / sample_rate);
+    d->on_read = [&](const TagRead& r) {
+      plot_read(p, r);
+      reads.push_back(r);
+    };
+    d->on_symbol = [&](const WatchedSymbol& s) { plot_symbol(p, s); };
+    d->on_frame = [&](const WatchedFrame& f) { plot_frame(p, f); };
+    plot_take(p, samples.data(), static_cast<int32_t>(samples.size()));
+    decoding_take(*d, samples.data(), static_cast<int32_t>(samples.size()));
+    decoding_end(*d);
+    test::console_capture_stop(console);
+    const Layout l = plot_layout(p);
+
+    ASSERT_EQ(l.lanes.size(), 4u);
+    const int32_t symbols = lane_of(l, LaneKind::symbols);
+    const int32_t frames = lane_of(l, LaneKind::frames);
+    ASSERT_TRUE(symbols == 1 && frames == 2);
+    // Differential biphase is read as the complement of a biphase lane.
+    const bool diphase = family.modulation == Modulation::ask_diphase;
+    EXPECT_EQ(l.lanes[1].note,
+              std::string(modulation_name(diphase ? Modulation::ask_biphase : family.modulation)) +
+                  ", RF/" + std::to_string(family.rates[0]));
+    // Each read bracketed where its window is, in the frames lane as read, and its window
+    // holding the frame's symbols as sent.
+    ASSERT_FALSE(reads.empty());
+    ASSERT_EQ(count(l, MarkKind::read, 3), static_cast<int64_t>(reads.size()));
+    size_t k = 0;
+    for (const Mark& read : l.marks) {
+      if (read.kind != MarkKind::read) continue;
+      const auto window = std::find_if(l.marks.begin(), l.marks.end(), [&](const Mark& m) {
+        return m.kind == MarkKind::frame && m.lane == frames && m.start == read.start &&
+               m.end == read.end;
+      });
+      ASSERT_NE(window, l.marks.end());
+      EXPECT_EQ(window->high, static_cast<double>(SureCheck::read));
+      EXPECT_EQ(window->text, std::string(family.title) + ": read");
+      // The lane's symbols as decided: the frame's, or their complement for a read inverted.
+      const uint64_t inverted = reads[k++].inverted != diphase;
+      FrameBits got{};
+      for (const Mark& m : l.marks) {
+        if (m.start < read.start - 1e-9 || m.end > read.end + 1e-9) continue;
+        EXPECT_NE(m.kind, MarkKind::line_fault) << "a clean line code";
+        if (m.kind != MarkKind::symbol) continue;
+        frame_append(got, static_cast<uint64_t>(m.low) ^ inverted, 1);
+        EXPECT_GT(m.high, 0.4) << "a clean symbol";
+      }
+      ASSERT_EQ(got.count, sent.count);
+      EXPECT_EQ(std::memcmp(got.words, sent.words, sizeof sent.words), 0);
+    }
   }
 }
 

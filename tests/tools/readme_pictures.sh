@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's three pictures of "When nothing is read", from synthesized recordings:
+# The README's pictures of "When nothing is read", from synthesized recordings:
 #   tests/tools/readme_pictures.sh TOOLS_DIR OUT_DIR
 # (./dev.sh test makes them under build/dev/docs; copy them to docs/ when they change.)
 set -euo pipefail
@@ -10,18 +10,23 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# name, exit status tavrel-decode must give, tavrel-gen options
+# name, exit status tavrel-decode must give, its options (- for none), tavrel-gen options
+# and the tag
 cases=(
-  "good-read 0 --noise 0.01 --jitter 1"
-  "too-weak 1 --amplitude 0.12 --noise 0.01 --jitter 1"
-  "inverted 1 --invert --noise 0.01 --jitter 1"
+  "good-read 0 - --noise 0.01 --jitter 1 8400043916"
+  "too-weak 1 - --amplitude 0.12 --noise 0.01 --jitter 1 8400043916"
+  "inverted 1 - --invert --noise 0.01 --jitter 1 8400043916"
+  "fsk-read 0 --robust --noise 0.02 hid:26:118:1603"
 )
 for c in "${cases[@]}"; do
-  read -r name want gen_args <<<"$c"
+  read -r name want decode_args gen_args <<<"$c"
+  [ "$decode_args" = - ] && decode_args=
   # shellcheck disable=SC2086
-  "$tools/tavrel-gen" -o "$name.wav" -s 0.5 --gap 0.1 $gen_args 8400043916
+  "$tools/tavrel-gen" -o "$name.wav" -s 0.5 --gap 0.1 $gen_args
   status=0
-  "$tools/tavrel-decode" --plot "$out/plot-$name.png" "$name.wav" >/dev/null || status=$?
+  # shellcheck disable=SC2086
+  "$tools/tavrel-decode" $decode_args --plot "$out/plot-$name.png" "$name.wav" >/dev/null ||
+    status=$?
   if [ "$status" != "$want" ]; then
     echo "readme_pictures: $name: tavrel-decode exit $status, expected $want" >&2
     exit 1

@@ -833,6 +833,66 @@ TEST_F(Tools, StatsCountTestsAndTellWhyNothingIsRead) {
   EXPECT_GT(stat_count(r.err, "shorter than 8: "), stat_count(r.err, "one half-bit: ")) << r.err;
 }
 
+// Copies a recording with its right channel through four first-order low-passes at `hz`: a
+// front end whose band stops there.
+void low_pass(const std::string& from, const std::string& to, double hz) {
+  SF_INFO info{};
+  SNDFILE* in = sf_open(from.c_str(), SFM_READ, &info);
+  ASSERT_NE(in, nullptr);
+  std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+  sf_readf_float(in, samples.data(), info.frames);
+  sf_close(in);
+  const double share = 1 - std::exp(-2 * M_PI * hz / info.samplerate);
+  double stages[4] = {};
+  for (size_t i = 1; i < samples.size(); i += static_cast<size_t>(info.channels)) {
+    double x = samples[i];
+    for (double& y : stages) x = y += share * (x - y);
+    samples[i] = static_cast<float>(x);
+  }
+  SF_INFO written{0, info.samplerate, info.channels, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0, 0};
+  SNDFILE* out = sf_open(to.c_str(), SFM_WRITE, &written);
+  ASSERT_NE(out, nullptr);
+  sf_writef_float(out, samples.data(), info.frames);
+  sf_close(out);
+}
+
+TEST_F(Tools, RobustStatsTellWhatTheFskLanesSawAndTheHintWhyNoTagWasRead) {
+  gen("hid.wav", "-s 0.5 --noise 0.05", "hid:26:118:1603");
+  low_pass(path("hid.wav"), path("cut.wav"), 3000);
+  Result r = run(decode_tool, "--robust --stats " + path("hid.wav"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The RF/50 lane's tones hold the input's power, at 125 kHz's tones.
+  const size_t lane = r.err.find("lane FSK (fc/8, fc/10), RF/50 ");
+  ASSERT_NE(lane, std::string::npos) << r.err;
+  EXPECT_GT(stat_count(r.err.substr(lane), "RF/50 "), 0);
+  const std::string tones = r.err.substr(r.err.find('\n', lane) + 1);
+  EXPECT_GT(std::stod(tones.substr(tones.find("held ") + 5)), 90) << tones;
+  EXPECT_NE(tones.find("a field of 125."), std::string::npos) << tones;
+  EXPECT_NE(tones.find("tones of 12.5"), std::string::npos) << tones;
+
+  struct Case {
+    std::string file;
+    const char* args;
+    const char* hint;  ///< how the line after "tavrel-decode: no tag read: " begins
+  };
+  for (const Case& c :
+       {Case{path("cut.wav"), "--robust", "the input holds almost no power at 12.5 and 15.6 kHz ("},
+        {path("cut.wav"), "--family hid,awid",
+         "the input holds almost no power at 12.5 and 15.6 kHz ("},
+        {path("hid.wav"), "--family awid", "the input is mostly FSK tones ("}}) {
+    r = run(decode_tool, std::string(c.args) + " " + c.file);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.err.rfind(std::string("tavrel-decode: no tag read: ") + c.hint, 0), 0u)
+        << c.args << ": " << r.err;
+  }
+  // The same hint in --stats, and the band's own families named.
+  r = run(decode_tool, "--stats --family hid,awid " + path("cut.wav"));
+  EXPECT_NE(r.err.find("hint: the input holds almost no power at 12.5 and 15.6 kHz"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("FSK tags (hid, awid) send"), std::string::npos) << r.err;
+}
+
 TEST_F(Tools, JobsGiveTheOutputAndStatusOfOneFileAfterTheOther) {
   gen("a.wav", "-s 1", "8400043916");
   gen("b.wav", "-s 0.5", "0102030405");
