@@ -1,5 +1,6 @@
 #include "lf/checks.hpp"
 
+#include <algorithm>
 #include <bit>
 
 namespace tavrel {
@@ -120,25 +121,38 @@ int32_t parse_numbers(const char* text, char separator, uint64_t* values, int32_
   }
 }
 
+// `n` (up to 64) symbols of `frame` from `first` on, round its end as often as it takes,
+// the first highest.
+static uint64_t symbols_round(const FrameBits& frame, int32_t first, int32_t n) {
+  uint64_t v = 0;
+  while (n > 0) {
+    const int32_t m = std::min(n, frame.count - first);
+    v = (m == 64 ? 0 : v << m) | frame_field(frame, first, m);
+    n -= m;
+    first = 0;
+  }
+  return v;
+}
+
 void frame_rotated(const FrameBits& frame, int32_t shift, bool inverse, FrameBits& out) {
   out = FrameBits{};
-  for (int32_t i = 0; i < frame.count; ++i)
-    frame_append(
-        out, static_cast<uint64_t>(frame_symbol(frame, (i + shift) % frame.count) ^ inverse), 1);
+  for (int32_t i = 0; i < frame.count; i += 64) {
+    const int32_t m = std::min(64, frame.count - i);
+    const uint64_t v = symbols_round(frame, (i + shift) % frame.count, m) ^ (inverse ? ~0ull : 0);
+    out.words[i / 64] = v << (64 - m);
+  }
+  out.count = frame.count;
 }
 
 template <typename Check>
 static int32_t count_rotations(const FrameBits& frame, uint64_t sync, int32_t sync_symbols,
                                bool both_polarities, const Check& check) {
   int32_t passing = 0;
+  const uint64_t all = sync_symbols == 64 ? ~0ull : (1ull << sync_symbols) - 1;
   for (int inverse = 0; inverse <= (both_polarities ? 1 : 0); ++inverse) {
+    const uint64_t want = (inverse ? ~sync : sync) & all;
     for (int32_t shift = 0; shift < frame.count; ++shift) {
-      bool match = true;
-      for (int32_t i = 0; i < sync_symbols && match; ++i) {
-        const auto want = static_cast<int>(sync >> (sync_symbols - 1 - i) & 1);
-        match = (frame_symbol(frame, (shift + i) % frame.count) ^ inverse) == want;
-      }
-      if (!match) continue;
+      if (symbols_round(frame, shift, sync_symbols) != want) continue;
       FrameBits rotated;
       frame_rotated(frame, shift, inverse != 0, rotated);
       if (check(rotated)) ++passing;

@@ -7,39 +7,24 @@
 
 namespace tavrel {
 
-constexpr int32_t history_words = lane_history / 64;
-
 static uint64_t low_bits(int32_t n) {
   return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
 }
 
-// `n` (up to 64) symbols of the lane from symbol `first` on, the first in bit 0.
-static uint64_t lane_bits(const SearchLane& lane, int64_t first, int32_t n) {
-  const auto w = static_cast<size_t>(first >> 6);
-  const int s = static_cast<int>(first & 63);
-  uint64_t v = lane.bits[w % history_words] >> s;
-  if (s + n > 64) v |= lane.bits[(w + 1) % history_words] << (64 - s);
-  return v & low_bits(n);
-}
-
-// `v`'s low `n` bits (1 to 64) in the opposite order.
-static uint64_t reversed(uint64_t v, int32_t n) {
-  v = (v >> 1 & 0x5555'5555'5555'5555) | (v & 0x5555'5555'5555'5555) << 1;
-  v = (v >> 2 & 0x3333'3333'3333'3333) | (v & 0x3333'3333'3333'3333) << 2;
-  v = (v >> 4 & 0x0F0F'0F0F'0F0F'0F0F) | (v & 0x0F0F'0F0F'0F0F'0F0F) << 4;
-  return __builtin_bswap64(v) >> (64 - n);
+// `n` (1 to 64) symbols of the lane ending with symbol `last`, the first the highest bit.
+static uint64_t lane_bits(const SearchLane& lane, int64_t last, int32_t n) {
+  return lane.recents[static_cast<uint64_t>(last) % lane_history] & low_bits(n);
 }
 
 // The last `n` symbols of the lane as a frame, first sent first.
 static void lane_frame(const SearchLane& lane, int32_t n, bool inverted, FrameBits& f) {
-  f = FrameBits{};
   const int64_t first = lane.count - n;
   for (int32_t c = 0; c * 64 < n; ++c) {
     const int32_t m = std::min(64, n - 64 * c);
-    uint64_t v = reversed(lane_bits(lane, first + 64 * c, m), m) << (64 - m);
-    if (inverted) v = ~v & ~low_bits(64 - m);
-    f.words[c] = v;
+    const uint64_t v = lane_bits(lane, first + 64 * c + m - 1, m) << (64 - m);
+    f.words[c] = inverted ? ~v & ~low_bits(64 - m) : v;
   }
+  for (int32_t c = (n + 63) / 64; c < max_frame_symbols / 64; ++c) f.words[c] = 0;
   f.count = n;
 }
 
@@ -49,16 +34,32 @@ static void add_family_to_lane(SearchLane& lane, int32_t family, const Family& f
   if (lane.family_count == max_lane_families || l == max_lane_lengths) return;
   if (l == lane.length_count) lane.lengths[lane.length_count++] = f.frame_symbols;
   const int32_t slot = lane.family_count++;
-  lane.families[slot] = LaneFamily{family, FrameRun{}};
+  // A differential biphase family reads the complement of the biphase lane.
+  const bool complement =
+      f.modulation == Modulation::ask_diphase && lane.info.modulation == Modulation::ask_biphase;
+  const uint64_t all = low_bits(f.sync_symbols);
+  const uint64_t sync = f.sync ^ (complement ? all : 0);
+  lane.families[slot] =
+      LaneFamily{family, FrameRun{}, complement, f.sync_symbols, {sync, ~sync & all}};
   // The sync's first symbols (up to eight) against a window's first eight, the first
-  // highest in both.
+  // highest in both, as the lane holds them.
   const int32_t head = std::min(f.sync_symbols, 8);
-  const uint64_t first = f.sync >> (f.sync_symbols - head);
-  const uint64_t complement = ~first & low_bits(head);
+  const uint64_t first = (f.sync >> (f.sync_symbols - head)) ^ (complement ? low_bits(head) : 0);
+  const uint64_t complement_head = ~first & low_bits(head);
+  // And its next eight (as many as it has) against a window's next eight.
+  const int32_t second = std::clamp(f.sync_symbols - 8, 0, 8);
+  const uint64_t own_next = second > 0 ? f.sync >> (f.sync_symbols - 8 - second) : 0;
+  const uint64_t next = (own_next ^ (complement ? ~uint64_t{0} : 0)) & low_bits(second);
+  const uint64_t complement_next = ~next & low_bits(second);
   for (uint32_t v = 0; v < 256; ++v) {
     const uint64_t start = v >> (8 - head);
     if (start == first) lane.sync_starts[l][v] |= 1u << (2 * slot);
-    if (f.either_polarity && start == complement) lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
+    if (f.either_polarity && start == complement_head)
+      lane.sync_starts[l][v] |= 1u << (2 * slot + 1);
+    const uint64_t then = v >> (8 - second);
+    if (then == next) lane.sync_seconds[l][v] |= 1u << (2 * slot);
+    if (f.either_polarity && then == complement_next)
+      lane.sync_seconds[l][v] |= 1u << (2 * slot + 1);
   }
 }
 
@@ -74,10 +75,12 @@ static SearchLane* lane_for(TolerantDecoder& d, int32_t demod_lane, const LaneIn
   return &lane;
 }
 
-static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
-static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol);
-static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
-static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol);
+static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
+static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n);
+static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n);
+static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n);
 
 // A demodulator's lane as the search lanes tell them apart: FSK lanes after the ASK ones.
 constexpr int32_t fsk_lane_key = ask_max_lanes;
@@ -92,7 +95,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.on_read = on_read;
   d.context = context;
   d.watch = nullptr;
-  ask_begin(d.ask, rate, {take_ask_symbol, &d});
+  ask_begin(d.ask, rate, {take_ask_symbols, &d});
   d.fsk_on = false;
   bool fsk_tried = false;
   for (int32_t t = 0; t < family_count && d.family_count < max_families; ++t) {
@@ -105,7 +108,7 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
     bool carried = false;
     if (f.modulation == Modulation::fsk) {
       // One demodulator for every FSK family: its lanes carry both data rates.
-      if (!fsk_tried) d.fsk_on = fsk_begin(d.fsk, rate, {take_fsk_symbol, &d});
+      if (!fsk_tried) d.fsk_on = fsk_begin(d.fsk, rate, {take_fsk_symbols, &d});
       fsk_tried = true;
       for (int32_t l = 0; d.fsk_on && l < d.fsk.lane_count; ++l) {
         const LaneInfo info = fsk_lane(d.fsk, l);
@@ -146,8 +149,8 @@ void tolerant_watch_levels(TolerantDecoder& d, void (*on_levels)(void*, const Le
 void tolerant_watch_decisions(TolerantDecoder& d, const TolerantWatch* watch) {
   d.watch = watch;
   if (watch) std::memset(d.lane_watch, 0, sizeof d.lane_watch);
-  d.ask.sink.take = watch ? take_ask_symbol_watched : take_ask_symbol;
-  d.fsk.sink.take = watch ? take_fsk_symbol_watched : take_fsk_symbol;
+  d.ask.sink.take = watch ? take_ask_symbols_watched : take_ask_symbols;
+  d.fsk.sink.take = watch ? take_fsk_symbols_watched : take_fsk_symbols;
 }
 
 LaneStats tolerant_lane_stats(const TolerantDecoder& d, int32_t index) {
@@ -202,18 +205,20 @@ static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const 
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
-static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool inverted) {
+// Kept out of the search, so that the search holds few registers.
+[[gnu::noinline]] static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot,
+                                        bool inverted) {
   LaneFamily& lf = lane.families[slot];
   const Family& f = *d.families[lf.family];
   FamilyStats& stats = d.stats[lf.family];
   TagRead read;
-  lane_frame(lane, f.frame_symbols, inverted, read.frame);
+  lane_frame(lane, f.frame_symbols, inverted != lf.complement, read.frame);
   read.fields.count = 0;
   const Verdict verdict = f.decode(read.frame, read.fields);
   ++stats.frames;
   ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
   if (verdict != frame_passed) {
-    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted);
+    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted != lf.complement);
     return;
   }
   const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
@@ -224,7 +229,7 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
                      symbol * (f.frame_symbols + f.gap_symbols)))
     check = SureCheck::repeated;
   ++stats.sure[static_cast<int>(check)];
-  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted);
+  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted != lf.complement);
   if (check != SureCheck::read || !d.on_read) return;
   read.family = &f;
   read.end = lane.newest_end;
@@ -233,9 +238,9 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   read.inverted = inverted;
   read.measured = true;
   if (lane.demod_lane >= fsk_lane_key) {
-    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key);
+    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key, lane.later);
   } else {
-    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, read.measure);
+    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, lane.later, read.measure);
   }
   read.reader = 0;
   read.repeat = 0;
@@ -243,67 +248,93 @@ static void frame_due(TolerantDecoder& d, SearchLane& lane, int32_t slot, bool i
   d.on_read(d.context, read);
 }
 
-static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol);
-
-static void take_ask_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbol(d, d.lanes[d.ask_lanes[demod_lane]], symbol);
-}
-
-static void take_fsk_symbol(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbol(d, d.lanes[d.fsk_lanes[demod_lane]], symbol);
-}
-
-// The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
-// decoder tests nothing per symbol.
-static void take_ask_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  SearchLane& lane = d.lanes[d.ask_lanes[demod_lane]];
-  watch_symbol(d, lane, symbol);
-  take_lane_symbol(d, lane, symbol);
-}
-
-static void take_fsk_symbol_watched(void* context, int32_t demod_lane, const Symbol& symbol) {
-  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  SearchLane& lane = d.lanes[d.fsk_lanes[demod_lane]];
-  watch_symbol(d, lane, symbol);
-  take_lane_symbol(d, lane, symbol);
+// The windows that end with the lane's newest symbol, start at symbol `first` and whose
+// first eight symbols can start the syncs of `hits` (bits as in sync_starts): each that
+// starts with a whole sync is a frame. Rare, so kept apart from the work of every symbol.
+[[gnu::noinline]] static void search_syncs(TolerantDecoder& d, SearchLane& lane, int64_t first,
+                                           uint32_t hits, int32_t later) {
+  lane.later = later;
+  for (; hits != 0; hits &= hits - 1) {
+    const int bit_index = std::countr_zero(hits);
+    const int32_t slot = bit_index / 2;
+    const bool inverted = bit_index & 1;
+    const LaneFamily& lf = lane.families[slot];
+    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted])
+      continue;
+    frame_due(d, lane, slot, inverted);
+  }
 }
 
 // A symbol of one search lane: kept, and every window of a frame length that ends with it
 // searched for a sync.
-static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol) {
-  const auto k = static_cast<uint64_t>(lane.count++);
-  uint64_t& word = lane.bits[k / 64 % history_words];
-  const uint64_t bit = uint64_t{symbol.value} << (k & 63);
-  word = (k & 63) == 0 ? bit : word | bit;
-  lane.recent = lane.recent << 1 | symbol.value;
+static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol,
+                             int32_t later) {
+  // Kept in the lane's rings from values at hand, so that no store makes the next load wait.
+  const auto k = static_cast<uint64_t>(lane.count);
+  const auto count = static_cast<int64_t>(k + 1);
+  const uint64_t recent = lane.recents[(k - 1) % lane_history] << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
-  lane.heads[at] = static_cast<uint8_t>(lane.recent);
+  lane.count = count;
+  lane.recents[at] = recent;
   lane.margins[at] = symbol.margin;
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
-  ++d.symbols;
 
   // The windows of each frame length that end here, by their first symbols: the eight
   // that end seven symbols after a window's start.
   for (int32_t l = 0; l < lane.length_count; ++l) {
-    const int64_t first = lane.count - lane.lengths[l];
+    const int64_t first = count - lane.lengths[l];
     if (first < 0) continue;
-    uint32_t hits = lane.sync_starts[l][lane.heads[static_cast<size_t>(first + 7) % lane_history]];
-    for (; hits != 0; hits &= hits - 1) {
-      const int bit_index = std::countr_zero(hits);
-      const int32_t slot = bit_index / 2;
-      const bool inverted = bit_index & 1;
-      const Family& f = *d.families[lane.families[slot].family];
-      const uint64_t sync = reversed(f.sync, f.sync_symbols);
-      const uint64_t want = inverted ? ~sync & low_bits(f.sync_symbols) : sync;
-      if (lane_bits(lane, first, f.sync_symbols) != want) continue;
-      frame_due(d, lane, slot, inverted);
-    }
+    uint32_t hits =
+        lane.sync_starts[l][lane.recents[static_cast<uint64_t>(first + 7) % lane_history] & 0xFF];
+    if (hits == 0) [[likely]]
+      continue;
+    // Frames are 64 symbols or more: the window's next eight are in.
+    hits &=
+        lane.sync_seconds[l][lane.recents[static_cast<uint64_t>(first + 15) % lane_history] & 0xFF];
+    if (hits != 0) search_syncs(d, lane, first, hits, later);
   }
+}
+
+// `n` symbols of one search lane, oldest first.
+static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
+                              int32_t n) {
+  for (int32_t i = 0; i < n; ++i) take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+  d.symbols += n;
+}
+
+static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+}
+
+static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
+}
+
+// The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
+// decoder tests nothing per symbol.
+static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
+                                      int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    watch_symbol(d, lane, symbols[i]);
+    take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+  }
+  d.symbols += n;
+}
+
+static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols_watched(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+}
+
+static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
+                                     int32_t n) {
+  TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
+  take_lane_symbols_watched(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {

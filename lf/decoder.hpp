@@ -51,27 +51,33 @@ struct LaneStats {
 struct LaneFamily {
   int32_t family;  ///< index into TolerantDecoder::families
   FrameRun run;
+  bool complement;       ///< the family's symbols are the complement of the lane's
+                         ///< (differential biphase on a biphase lane)
+  int32_t sync_symbols;  ///< the family's
+  uint64_t syncs[2];     ///< its sync as the lane holds it (the first symbol highest), and
+                         ///< that sync's complement
 };
 
 struct SearchLane {
   LaneInfo info;
-  int32_t demod_lane;                ///< the lane's index in its demodulator
-  uint64_t bits[lane_history / 64];  ///< symbol k in bit k % 64 of word k / 64, modulo
-                                     ///< the history
-  uint64_t recent;                   ///< the last 64 symbols, the newest in bit 0
-  uint8_t heads[lane_history];       ///< by symbol count: the eight symbols ending with it,
-                                     ///< the first of them highest
-  float margins[lane_history];       ///< by symbol count, modulo lane_history
+  int32_t demod_lane;              ///< the lane's index in its demodulator
+  uint64_t recents[lane_history];  ///< by symbol count, modulo lane_history: the 64 symbols
+                                   ///< ending with it, it in bit 0
+  float margins[lane_history];     ///< by symbol count, modulo lane_history
   float changes[lane_history];
   uint8_t quiet[lane_history];
   int64_t count;                      ///< symbols decided on the lane
   int64_t newest_end;                 ///< stream sample just after the newest symbol
+  int32_t later;                      ///< while a frame is due: symbols the demodulator has
+                                      ///< decided on the lane after the newest
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
-  uint32_t sync_starts[max_lane_lengths][256];  ///< per length, by a window's first eight
-                                                ///< symbols (the first highest): bit 2s set
-                                                ///< when family s's sync can start it, 2s+1
-                                                ///< its complement
+  uint32_t sync_starts[max_lane_lengths][256];   ///< per length, by a window's first eight
+                                                 ///< symbols (the first highest): bit 2s set
+                                                 ///< when family s's sync can start it, 2s+1
+                                                 ///< its complement
+  uint32_t sync_seconds[max_lane_lengths][256];  ///< the same for a window's symbols 8 to 15
+                                                 ///< and the syncs' (any, when shorter)
   LaneFamily families[max_lane_families];
   int32_t family_count;
 };

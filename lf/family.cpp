@@ -24,10 +24,13 @@ const char* modulation_name(Modulation m) {
 }
 
 uint64_t frame_field(const FrameBits& f, int32_t first, int32_t n) {
-  uint64_t v = 0;
-  for (int32_t i = first; i < first + n; ++i)
-    v = v << 1 | static_cast<uint64_t>(frame_symbol(f, i));
-  return v;
+  if (n <= 0) return 0;
+  // From the word that holds the first symbol and, past its end, the next.
+  const int32_t w = first >> 6;
+  const int32_t s = first & 63;
+  uint64_t v = f.words[w] << s;
+  if (s + n > 64) v |= f.words[w + 1] >> (64 - s);
+  return v >> (64 - n);
 }
 
 void frame_append(FrameBits& f, uint64_t value, int32_t n) {

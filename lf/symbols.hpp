@@ -52,10 +52,10 @@ struct LevelSpan {
   double swing;   ///< peak deviation from the middle, 8-bit steps
 };
 
-/// Where a demodulator's decisions go. Called on the decoding thread, in stream order per
-/// lane; lanes interleave.
+/// Where a demodulator's decisions go: `n` (at least 1) symbols of one lane at a time, in
+/// stream order per lane; lanes interleave. Called on the decoding thread.
 struct SymbolSink {
-  void (*take)(void* context, int32_t lane, const Symbol& symbol);
+  void (*take)(void* context, int32_t lane, const Symbol* symbols, int32_t n);
   void* context;
 };
 

@@ -29,7 +29,8 @@ struct WatchedFrame {
   int64_t end;      ///< stream sample just after its last symbol
   Verdict verdict;  ///< the family's
   SureCheck sure;   ///< the sure-read rules' result, when the verdict is frame_passed
-  bool inverted;    ///< found in the complemented symbols
+  bool inverted;    ///< found in the lane's symbols complemented (a differential biphase
+                    ///< frame is the complement of its biphase lane's symbols)
 };
 
 /// Sees the tolerant path's decisions as they are made, on the decoding thread: every

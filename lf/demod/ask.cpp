@@ -37,7 +37,22 @@ constexpr double sure_full = 0.5;       ///< and to be undone in full
 constexpr int64_t watch_every = 5;      ///< blocks, while no decay is fitted
 constexpr double max_gain = 1.0;        ///< per sample: a time constant of a sample
 constexpr double mean_gain = 1.0 / 16;  ///< share of a watched block's mean in the running mean
-static_assert((ask_history & (ask_history - 1)) == 0, "history is a power of two");
+constexpr int64_t code_every = 256;     ///< half-symbols a loop decides before its line codes
+                                        ///< take them, at most
+static_assert((ask_ring & (ask_ring - 1)) == 0, "the ring's size is a power of two");
+static_assert(ask_ring >= ask_history + code_every + 2 * loop_block,
+              "the ring holds the history "
+              "as of any symbol not yet handed on");
+
+// The ring's slot of half-symbol k.
+static size_t slot(int64_t k) {
+  return static_cast<size_t>(k & (ask_ring - 1));
+}
+
+// The step into half-symbol k as the line codes and measures weigh it, once it is older.
+static float step_of(const AskLoop& loop, int64_t k) {
+  return static_cast<float>(loop.steps[slot(k)]);
+}
 
 // The running sum at a fractional position: samples taken as constant over their interval.
 static double sum_at(const AskDemod& d, double t) {
@@ -92,7 +107,7 @@ static AskLoop* loop_for(AskDemod& d, int32_t rf, double field) {
   loop.half = nominal;
   loop.next = 2 * nominal;
   loop.manchester = -1;
-  loop.biphase[0] = loop.biphase[1] = -1;
+  loop.biphase = -1;
   loop.nrz = -1;
   return &loop;
 }
@@ -101,9 +116,8 @@ static AskLoop* loop_for(AskDemod& d, int32_t rf, double field) {
 static int32_t& first_lane(AskLoop& loop, Modulation modulation) {
   switch (modulation) {
     case Modulation::ask_biphase:
-      return loop.biphase[0];
     case Modulation::ask_diphase:
-      return loop.biphase[1];
+      return loop.biphase;
     case Modulation::ask_nrz:
       return loop.nrz;
     default:
@@ -118,22 +132,38 @@ int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field) {
   int32_t& first = first_lane(*loop, modulation);
   if (first >= 0 || d.lane_count + 2 > ask_max_lanes) return first;
   first = d.lane_count;
+  // Differential biphase symbols are the complement of biphase ones: the same lanes.
+  const Modulation carried =
+      modulation == Modulation::ask_diphase ? Modulation::ask_biphase : modulation;
   for (int p = 0; p < 2; ++p) {
-    d.lanes[d.lane_count] = {modulation, rf, field};
+    d.lanes[d.lane_count] = {carried, rf, field};
     d.lane_loop[d.lane_count++] = static_cast<int32_t>(loop - d.loops);
   }
   return first;
 }
 
-// Stores one decided half-symbol and hands it to the loop's line codes.
+// Stores one decided half-symbol for the line codes.
 static void take_half(AskDemod& d, AskLoop& loop, double step, double y, double end) {
-  const int64_t k = loop.count++;
-  loop.steps[k & (ask_history - 1)] = static_cast<float>(step);
-  loop.sums[k & (ask_history - 1)] = static_cast<float>(y);
-  const int64_t at = d.base + static_cast<int64_t>(end + 0.5);  // end >= 0
-  if (loop.manchester >= 0) manchester_take(d, loop, k, step, at);
-  if (loop.biphase[0] >= 0 || loop.biphase[1] >= 0) biphase_take(d, loop, k, step, at);
-  if (loop.nrz >= 0) nrz_take(d, loop, k, step, at);
+  const size_t k = slot(loop.count++);
+  loop.steps[k] = step;
+  loop.sums[k] = static_cast<float>(y);
+  loop.ends[k] = d.base + static_cast<int64_t>(end + 0.5);  // end >= 0
+  loop.halves[k] = loop.half;
+}
+
+// Hands the half-symbols the loop decided since the last time to its line codes.
+static void code(AskDemod& d, AskLoop& loop) {
+  const int64_t from = loop.coded;
+  const int64_t to = loop.count;
+  if (loop.manchester >= 0) manchester_take(d, loop, from, to);
+  if (loop.biphase >= 0) biphase_take(d, loop, from, to);
+  if (loop.nrz >= 0) nrz_take(d, loop, from, to);
+  loop.coded = to;
+}
+
+void ask_hand_on(AskDemod& d, int32_t lane, const Symbol* symbols, int32_t n, int64_t newest) {
+  d.lane_newest[lane] = newest;
+  d.sink.take(d.sink.context, lane, symbols, n);
 }
 
 // The middle and swing over the history `loop` holds: a mid-symbol step is twice the peak,
@@ -145,9 +175,8 @@ static void report_levels(const AskDemod& d, const AskLoop& loop, double start, 
   double sums = 0;
   double steps[2] = {};
   for (int32_t j = 0; j < n; ++j) {
-    const auto k = static_cast<size_t>((newest - j) & (ask_history - 1));
-    sums += loop.sums[k];
-    steps[j & 1] += std::fabs(loop.steps[k]);
+    sums += loop.sums[slot(newest - j)];
+    steps[j & 1] += std::fabs(step_of(loop, newest - j));
   }
   const double level = std::max(steps[0], steps[1]) / (n / 2);
   const LevelSpan span{d.base + std::llround(start), d.base + std::llround(end), loop.rate,
@@ -283,19 +312,6 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
   }
   const double gain = c.gain;  // above 0 only while fitting
   if constexpr (fitting) extend_areas(d);
-  double at_end[loop_block];
-  double at_middle[loop_block];
-  double end_area[loop_block] = {};
-  double middle_area[loop_block] = {};
-  for (int j = 0; j < loop_block; ++j) {
-    const double end = loop.next + j * half;
-    at_end[j] = sum_at(d, end);
-    at_middle[j] = sum_at(d, end - half / 2);
-    if constexpr (fitting) {
-      end_area[j] = area_at(d, end);
-      if (gain > 0) middle_area[j] = area_at(d, end - half / 2);
-    }
-  }
 
   // The first windows of a block span the correction made after the last one; every sum
   // is scaled to the length `half`, so that a constant level steps by nothing.
@@ -325,29 +341,39 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
   double power = 0;
   double sum_y = 0;
   for (int j = 0; j < loop_block; ++j) {
-    const double y = (at_end[j] - loop.at_end) * scale_end;
+    // The running sums at the half-symbol's end and half a half-symbol before it.
+    const double end = loop.next + j * half;
+    const double at_end = sum_at(d, end);
+    const double at_middle = sum_at(d, end - half / 2);
+    double end_area = 0;
+    double middle_area = 0;
+    if constexpr (fitting) {
+      end_area = area_at(d, end);
+      if (gain > 0) middle_area = area_at(d, end - half / 2);
+    }
+    const double y = (at_end - loop.at_end) * scale_end;
     const double across =
-        (at_middle[j] - loop.at_middle) * scale_middle;  // centred on the boundary into y
+        (at_middle - loop.at_middle) * scale_middle;  // centred on the boundary into y
     const double dy = y - loop.last_y;
     double step = dy;
     // Gardner: at the right phase the window across a transition sums to the mean of the
     // two half-symbols; off it, the excess grows with the lag, signed by the step.
     double excess = across - y + 0.5 * dy;
     if constexpr (fitting) {
-      const double q = ((end_area[j] - last_area) / 2 - length_end * at_end[j]) * scale_end;
+      const double q = ((end_area - last_area) / 2 - length_end * at_end) * scale_end;
       dqs[j] = q - last_q + half * y - ramp;
       if (gain > 0) {
         step += gain * dqs[j];
         const double across_q =
-            ((middle_area[j] - last_middle_area) / 2 - length_middle * at_end[j]) * scale_middle;
+            ((middle_area - last_middle_area) / 2 - length_middle * at_end) * scale_middle;
         excess += gain * (across_q - (q + last_q) / 2 + half * y / 2);
       }
-      last_area = end_area[j];
-      last_middle_area = middle_area[j];
+      last_area = end_area;
+      last_middle_area = middle_area;
       last_q = q;
     }
-    loop.at_end = at_end[j];
-    loop.at_middle = at_middle[j];
+    loop.at_end = at_end;
+    loop.at_middle = at_middle;
     loop.last_y = y;
     length_end = half;
     length_middle = half;
@@ -355,16 +381,15 @@ static void step_loop(AskDemod& d, AskLoop& loop) {
     scale_middle = 1;
     error += excess * step;
     power += step * step;
-    if (watched) {
-      sum_y += y;
-      steps[j + 2] = step;
-      dys[j] = dy;
-    }
+    // Kept whether or not the block is watched: a branch here would be a guess.
+    sum_y += y;
+    steps[j + 2] = step;
+    dys[j] = dy;
     take_half(d, loop, step, y, loop.next + j * half);
   }
   if (watched) {
-    steps[0] = loop.steps[(first - 2) & (ask_history - 1)];
-    steps[1] = loop.steps[(first - 1) & (ask_history - 1)];
+    steps[0] = step_of(loop, first - 2);
+    steps[1] = step_of(loop, first - 1);
     take_quiet<fitting>(c, first, steps, dys, dqs);
     c.mean_y += (sum_y / loop_block - c.mean_y) * mean_gain;
   }
@@ -428,43 +453,53 @@ void ask_take(AskDemod& d, const uint8_t* samples, int32_t n) {
     d.filled += take;
     samples += take;
     n -= take;
-    for (int c = 0; c < d.loop_count; ++c) {
-      AskLoop& loop = d.loops[c];
-      while (loop.next + (loop_block - 1) * loop.half < d.filled - 1) {
+    // A block of each loop in turn: each loop's corrections wait on its own sums only, so
+    // the processor works on several loops at once.
+    for (bool stepped = true; stepped;) {
+      stepped = false;
+      for (int c = 0; c < d.loop_count; ++c) {
+        AskLoop& loop = d.loops[c];
+        if (!(loop.next + (loop_block - 1) * loop.half < d.filled - 1)) continue;
         if (loop.coupling.fitting) {
           step_loop<true>(d, loop);
         } else {
           step_loop<false>(d, loop);
         }
+        if (loop.count - loop.coded >= code_every) code(d, loop);
+        stepped = true;
       }
     }
+    for (int c = 0; c < d.loop_count; ++c) code(d, d.loops[c]);
     compact(d);
   }
 }
 
-void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, SignalMeasure& m) {
+void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, int32_t later,
+                 SignalMeasure& m) {
   const AskLoop& loop = d.loops[d.lane_loop[lane]];
+  // Every line code hands on a lane's symbols two half-symbols apart.
+  const int64_t newest = d.lane_newest[lane] - 2 * int64_t{later};
+  const double half = loop.halves[slot(newest)];
   // Every line code's steps between half-symbols are changes of the full swing or none at
   // all: the changes give the swing, what is left around both gives the noise.
-  const auto n = static_cast<int32_t>(
-      std::min<int64_t>({2 * int64_t{symbols}, loop.count - 1, ask_history - 1}));
+  const auto n =
+      static_cast<int32_t>(std::min<int64_t>({2 * int64_t{symbols}, newest, ask_history - 1}));
   if (n < 2) {
-    m = SignalMeasure{0, 0, 0, 2 * loop.half};
+    m = SignalMeasure{0, 0, 0, 2 * half};
     return;
   }
-  const int64_t newest = loop.count - 1;
-  const auto at = [](int64_t k) { return static_cast<size_t>(k & (ask_history - 1)); };
+  const auto step = [&loop, newest](int32_t j) { return step_of(loop, newest - j); };
   double sums = 0;
   double sizes[2] = {};
   for (int32_t j = 0; j < n; ++j) {
-    sums += loop.sums[at(newest - j)];
-    sizes[j & 1] += std::fabs(loop.steps[at(newest - j)]);
+    sums += loop.sums[slot(newest - j)];
+    sizes[j & 1] += std::fabs(step(j));
   }
   const double threshold = std::max(sizes[0], sizes[1]) / (n / 2) / 2;
   double change = 0;
   int32_t changes = 0;
   for (int32_t j = 0; j < n; ++j) {
-    const double size = std::fabs(loop.steps[at(newest - j)]);
+    const double size = std::fabs(step(j));
     if (size > threshold) {
       change += size;
       ++changes;
@@ -473,11 +508,10 @@ void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, SignalMeasure
   change = changes > 0 ? change / changes : 0;
   double noise = 0;
   for (int32_t j = 0; j < n; ++j) {
-    const double size = std::fabs(loop.steps[at(newest - j)]);
+    const double size = std::fabs(step(j));
     const double off = size > threshold ? size - change : size;
     noise += off * off;
   }
-  const double half = loop.half;
   const double swing = change / (2 * half);  // a change steps by twice the peak
   const double sigma2 = noise / n / (2 * half);
   m.level = swing;

@@ -3,7 +3,9 @@
 // summed once; every decision works on sums over windows of a recovered half-symbol, so a DC
 // offset, a slow drift or a sound card's AC coupling cancels out of it. One clock loop per
 // data rate decides half-symbols; the line codes (ask_manchester.cpp, and the others beside
-// it) turn them into symbols on lanes of their own.
+// it) turn them into symbols on lanes of their own. They take a loop's half-symbols a few
+// hundred at a time, after the loop, and hand each lane's symbols on in batches, so that
+// the work of a symbol is a few steps of a tight loop, not calls.
 //
 //   sum    y(k)  = samples summed over half-symbol k (integrate and dump at the recovered phase)
 //   step   d(k)  = y(k) - y(k-1): positive for a rise into half-symbol k
@@ -15,7 +17,10 @@
 namespace tavrel {
 
 constexpr int32_t ask_max_loops = 6;   ///< data rates demodulated at once
-constexpr int32_t ask_history = 256;   ///< half-symbols kept per loop: two 64-symbol frames
+constexpr int32_t ask_history = 256;   ///< half-symbols measured over: two 64-symbol frames
+constexpr int32_t ask_ring = 1024;     ///< half-symbols kept per loop: the history, and those
+                                       ///< decided and not yet coded
+constexpr int32_t ask_batch = 64;      ///< symbols handed to the sink at once, at most
 constexpr int32_t ask_buffer = 16384;  ///< samples of running sums kept
 constexpr int32_t ask_max_lanes = 24;  ///< two per line code and loop, all the families need
 
@@ -52,7 +57,7 @@ struct ManchesterLane {
   uint8_t last;  ///< the lane's last bit
 };
 
-/// A biphase pairing's state, shared by its biphase and differential biphase lanes.
+/// A biphase lane's state.
 struct BiphaseLane {
   float change;  ///< running mean size of the changes at its boundaries, as a step
 };
@@ -65,27 +70,32 @@ struct NrzLane {
 
 /// Timing recovery and half-symbol decisions at one data rate.
 struct AskLoop {
-  int32_t rate;              ///< RF/n
-  double field;              ///< the field it divides, Hz
-  double nominal;            ///< half-symbol length at the nominal rate, samples
-  double half;               ///< recovered half-symbol length, samples
-  double next;               ///< buffer position where the next half-symbol ends
-  double at_end;             ///< running sum at the end of the last half-symbol
-  double at_middle;          ///< running sum half a half-symbol before that end
-  double end_at;             ///< buffer position of the end of the last half-symbol
-  double middle_at;          ///< buffer position half a half-symbol before it
-  double last_y;             ///< sum of the last half-symbol, 8-bit steps x samples
-  Coupling coupling;         ///< undone in every window sum
-  double power;              ///< running mean of squared steps between half-symbols
-  int64_t count;             ///< half-symbols decided since the start
-  float steps[ask_history];  ///< step into each of the last half-symbols (newer minus older)
-  float sums[ask_history];   ///< sum of each of the last half-symbols
-  int32_t manchester;        ///< first of its two Manchester lanes, or -1
+  int32_t rate;       ///< RF/n
+  double field;       ///< the field it divides, Hz
+  double nominal;     ///< half-symbol length at the nominal rate, samples
+  double half;        ///< recovered half-symbol length, samples
+  double next;        ///< buffer position where the next half-symbol ends
+  double at_end;      ///< running sum at the end of the last half-symbol
+  double at_middle;   ///< running sum half a half-symbol before that end
+  double end_at;      ///< buffer position of the end of the last half-symbol
+  double middle_at;   ///< buffer position half a half-symbol before it
+  double last_y;      ///< sum of the last half-symbol, 8-bit steps x samples
+  Coupling coupling;  ///< undone in every window sum
+  double power;       ///< running mean of squared steps between half-symbols
+  int64_t count;      ///< half-symbols decided since the start
+  int64_t coded;      ///< of those, the ones the line codes have taken
+  // Half-symbol k at k % ask_ring:
+  double steps[ask_ring];   ///< step into it (newer minus older); the line codes and the
+                            ///< measures weigh the older ones as floats
+  float sums[ask_ring];     ///< its sum
+  int64_t ends[ask_ring];   ///< stream sample just after it
+  double halves[ask_ring];  ///< the recovered half-symbol length it was decided at, samples
+  int32_t manchester;       ///< first of its two Manchester lanes, or -1
   ManchesterLane pairings[2];
-  int32_t biphase[2];  ///< first of its two lanes of biphase, [1] differential, or -1
+  int32_t biphase;  ///< first of its two biphase lanes (which carry differential biphase
+                    ///< too), or -1
   BiphaseLane biphase_pairings[2];
-  int64_t biphase_last_end;  ///< stream sample just after the half-symbol before the newest
-  int32_t nrz;               ///< first of its two NRZ lanes, or -1
+  int32_t nrz;  ///< first of its two NRZ lanes, or -1
   NrzLane nrz_pairings[2];
 };
 
@@ -100,7 +110,9 @@ struct AskDemod {
   AskLoop loops[ask_max_loops];
   int32_t loop_count;
   LaneInfo lanes[ask_max_lanes];
-  int32_t lane_loop[ask_max_lanes];  ///< the loop each lane's symbols come from
+  int32_t lane_loop[ask_max_lanes];    ///< the loop each lane's symbols come from
+  int64_t lane_newest[ask_max_lanes];  ///< the half-symbol of its loop on which each lane
+                                       ///< decided the last symbol handed to the sink
   int32_t lane_count;
   SymbolSink sink;
   void (*on_levels)(void* context, const LevelSpan& span);  ///< or null: not measured
@@ -112,14 +124,23 @@ void ask_begin(AskDemod& d, double rate, SymbolSink sink);
 
 /// Adds the two lanes of `modulation` at RF/`rf` of a `field` Hz field, before the first
 /// samples. Returns the first lane's index, or -1 when a half-symbol at this rate is too
-/// short for the samples to tell.
+/// short for the samples to tell. Differential biphase comes on the biphase lanes, as
+/// their complement.
 int32_t ask_add(AskDemod& d, Modulation modulation, int32_t rf, double field = field_hz);
 
-/// Decodes the next `n` unsigned 8-bit samples (128 = middle); symbols go to the sink as
-/// soon as they are decided. Any thread, one at a time per demodulator.
+/// Decodes the next `n` unsigned 8-bit samples (128 = middle); symbols go to the sink
+/// before it returns. Any thread, one at a time per demodulator.
 void ask_take(AskDemod& d, const uint8_t* samples, int32_t n);
 
-/// What lane `lane` saw of the signal over its last `symbols` symbols (up to the history).
-void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, SignalMeasure& measure);
+/// What lane `lane` saw of the signal over `symbols` symbols (up to the history) up to the
+/// one `later` symbols before the last it handed to the sink: called from the sink, as of
+/// the symbol it has come to in its batch.
+void ask_measure(const AskDemod& d, int32_t lane, int32_t symbols, int32_t later,
+                 SignalMeasure& measure);
+
+/// Hands `n` (1 to ask_batch) symbols of lane `lane` to the sink, for the line codes; the
+/// last was decided on half-symbol `newest` of its loop, each two half-symbols after the one
+/// before.
+void ask_hand_on(AskDemod& d, int32_t lane, const Symbol* symbols, int32_t n, int64_t newest);
 
 }  // namespace tavrel

@@ -12,8 +12,8 @@
 
 namespace tavrel {
 
-/// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
-/// bit it completes to the sink. `end`: stream sample index just after it.
-void manchester_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
+/// Takes the half-symbols `from` to `to` (not included) of `loop` and hands the bits they
+/// complete to the sink.
+void manchester_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to);
 
 }  // namespace tavrel

@@ -7,22 +7,34 @@ namespace tavrel {
 
 constexpr float change_gain = 1.0f / 8;  ///< share of an edge's step in the running size
 
-void nrz_take(AskDemod& d, AskLoop& loop, int64_t k, double, int64_t end) {
-  const int32_t pairing = static_cast<int32_t>(k & 1);
-  NrzLane& lane = loop.nrz_pairings[pairing];
-  // The boundary before this symbol is the step into its first half.
-  const double boundary = k > 0 ? loop.steps[(k - 1) & (ask_history - 1)] : 0.0;
-  const double size = std::fabs(boundary);
-  const bool edge = size > 0.5 * lane.change;
-  if (edge) {
-    lane.high = boundary > 0;
-    lane.change += (static_cast<float>(size) - lane.change) * change_gain;
+void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
+  for (int32_t pairing = 0; pairing < 2; ++pairing) {
+    // A symbol ends on every half-symbol of its pairing's parity.
+    NrzLane& lane = loop.nrz_pairings[pairing];
+    Symbol batch[ask_batch];
+    int32_t n = 0;
+    int64_t k = from + ((from & 1) != pairing);
+    for (; k < to; k += 2) {
+      // The boundary before this symbol is the step into its first half.
+      const double boundary =
+          k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0.0;
+      const double size = std::fabs(boundary);
+      const bool edge = size > 0.5 * lane.change;
+      if (edge) {
+        lane.high = boundary > 0;
+        lane.change += (static_cast<float>(size) - lane.change) * change_gain;
+      }
+      // Twice the distance from the half-way size: a clear symbol's margin is an edge's size.
+      const auto margin = static_cast<float>(2 * std::fabs(size - 0.5 * lane.change));
+      batch[n++] = {static_cast<uint8_t>(!lane.high), 0, margin,
+                    std::numeric_limits<float>::infinity(), loop.ends[k & (ask_ring - 1)]};
+      if (n == ask_batch) {
+        ask_hand_on(d, loop.nrz + pairing, batch, n, k);
+        n = 0;
+      }
+    }
+    if (n > 0) ask_hand_on(d, loop.nrz + pairing, batch, n, k - 2);
   }
-  // Twice the distance from the half-way size: a clear symbol's margin is an edge's size.
-  const auto margin = static_cast<float>(2 * std::fabs(size - 0.5 * lane.change));
-  const Symbol symbol{static_cast<uint8_t>(!lane.high), 0, margin,
-                      std::numeric_limits<float>::infinity(), end};
-  d.sink.take(d.sink.context, loop.nrz + pairing, symbol);
 }
 
 }  // namespace tavrel

@@ -11,8 +11,8 @@
 
 namespace tavrel {
 
-/// Takes half-symbol `k` of `loop`, whose step `step` has just been decided, and hands the
-/// symbol it completes to the sink on the NRZ lanes.
-void nrz_take(AskDemod& d, AskLoop& loop, int64_t k, double step, int64_t end);
+/// Takes the half-symbols `from` to `to` (not included) of `loop` and hands the symbols
+/// they complete to the sink on the NRZ lanes.
+void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to);
 
 }  // namespace tavrel

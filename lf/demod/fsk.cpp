@@ -280,6 +280,14 @@ static void update_turn(double* turn, const float* first, const float* second, f
   turn[1] += drift_share * (im * weight - turn[1]);
 }
 
+// Hands the lane's batch to the sink.
+static void hand_on(FskDemod& d, int32_t index) {
+  FskLane& lane = d.lanes[index];
+  if (lane.handed || lane.batched == 0) return;
+  lane.handed = true;
+  d.sink.take(d.sink.context, index, lane.batch, lane.batched);
+}
+
 // Decides the symbol that ends at lane.next.
 static void decide(FskDemod& d, int32_t index) {
   FskLane& lane = d.lanes[index];
@@ -296,10 +304,15 @@ static void decide(FskDemod& d, int32_t index) {
   const float y = low - high;
   const bool one = y > 0;
   // No line code around FSK symbols: Manchester on FSK is its families' to pair and check.
-  const Symbol symbol{static_cast<uint8_t>(one), 0, std::fabs(y),
-                      std::numeric_limits<float>::infinity(),
-                      static_cast<int64_t>(lane.next + 0.5)};
-  d.sink.take(d.sink.context, index, symbol);
+  if (lane.handed) {
+    lane.batched = 0;
+    lane.handed = false;
+  }
+  lane.batch[lane.batched] = {static_cast<uint8_t>(one), 0, std::fabs(y),
+                              std::numeric_limits<float>::infinity(),
+                              static_cast<int64_t>(lane.next + 0.5)};
+  lane.seen[lane.batched] = {lane.win_power, lane.lose_power, lane.period};
+  if (++lane.batched == fsk_batch) hand_on(d, index);
 
   const float win = std::max(low, high);
   const float lose = std::min(low, high);
@@ -338,9 +351,19 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
     accumulate(d, samples, piece);
     // The stream's energies, once a piece: for what the tones held of the whole input.
     d.energy += d.power * piece;
+    // A symbol of each lane in turn: each lane's timing waits on its own decisions only,
+    // so the processor works on both at once.
+    for (bool decided = true; decided;) {
+      decided = false;
+      for (int32_t i = 0; i < d.lane_count; ++i) {
+        if (static_cast<int64_t>(d.lanes[i].next) >= d.taken) continue;
+        decide(d, i);
+        decided = true;
+      }
+    }
     for (int32_t i = 0; i < d.lane_count; ++i) {
       FskLane& lane = d.lanes[i];
-      while (static_cast<int64_t>(lane.next) < d.taken) decide(d, i);
+      hand_on(d, i);
       const double tone = lane.win_power / 2 * piece;  // a tone of amplitude a has power a^2 / 2
       lane.tone_energy += tone;
       lane.field_energy += d.rate * lane.rate / lane.period * tone;
@@ -350,14 +373,16 @@ void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n) {
   }
 }
 
-SignalMeasure fsk_measure(const FskDemod& d, int32_t index) {
+SignalMeasure fsk_measure(const FskDemod& d, int32_t index, int32_t later) {
   const FskLane& lane = d.lanes[index];
+  const FskSeen now{lane.win_power, lane.lose_power, lane.period};
+  const FskSeen& s = lane.handed ? lane.seen[lane.batched - 1 - later] : now;
   const double leak2 = lane.leak * lane.leak;
-  const double signal = std::max(0.0, (lane.win_power - lane.lose_power) / (1 - leak2));
+  const double signal = std::max(0.0, (s.win_power - s.lose_power) / (1 - leak2));
   // The weaker tone holds the other's leak and the noise near it, 4 sigma^2 / N.
-  const double noise = std::max(lane.lose_power - leak2 * signal, 1e-9);
-  const double snr = 2 * signal / (noise * lane.period);
-  return {std::sqrt(signal), d.middle, 10 * std::log10(std::max(snr, 1e-9)), lane.period};
+  const double noise = std::max(s.lose_power - leak2 * signal, 1e-9);
+  const double snr = 2 * signal / (noise * s.period);
+  return {std::sqrt(signal), d.middle, 10 * std::log10(std::max(snr, 1e-9)), s.period};
 }
 
 double fsk_tone_share(const FskDemod& d, int32_t index) {

@@ -18,6 +18,14 @@ constexpr int fsk_lane_count = 2;
 constexpr int32_t fsk_rates[fsk_lane_count] = {50, 64};  ///< RF/n of lanes 0 and 1
 constexpr int32_t fsk_ring = 4096;                       ///< samples of running correlations kept
 constexpr int32_t fsk_table = 4096;                      ///< longest reference period, samples
+constexpr int32_t fsk_batch = 64;  ///< symbols of a lane handed to the sink at once, at most
+
+/// What a lane's measures were as a symbol was decided.
+struct FskSeen {
+  double win_power;   ///< FskLane's, steps^2
+  double lose_power;  ///< FskLane's, steps^2
+  double period;      ///< FskLane's, samples
+};
 
 /// Running sums over the differenced samples of each tone's cosine and sine reference,
 /// wrapping: the sum over a window is the difference of two, exactly.
@@ -47,6 +55,10 @@ struct FskLane {
   double lose_power;           ///< running mean of the weaker tone's amplitude squared, steps^2
   double leak;                 ///< share of one tone's amplitude the other's reference picks up
   int64_t count;               ///< symbols decided
+  Symbol batch[fsk_batch];     ///< decided and not yet handed to the sink
+  FskSeen seen[fsk_batch];     ///< the measures as each of the batch's symbols was decided
+  int32_t batched;             ///< symbols in the batch (kept once handed on, until the next)
+  bool handed;                 ///< the batch has gone to the sink
   double tone_energy;          ///< the stronger tone's power summed over the stream, steps^2 x
                                ///< samples: with FskDemod::energy, what the tones held of it
   double field_energy;         ///< the field the symbols were recovered at, weighted by that
@@ -81,12 +93,14 @@ bool fsk_begin(FskDemod& d, double rate, SymbolSink sink);
 /// What lane `lane` (0 .. lane_count - 1) delivers.
 LaneInfo fsk_lane(const FskDemod& d, int32_t lane);
 
-/// Demodulates the next `n` unsigned 8-bit samples (128 = middle). Symbols go to the sink
-/// as soon as they end. Any thread, one at a time per demodulator.
+/// Demodulates the next `n` unsigned 8-bit samples (128 = middle). Symbols go to the sink,
+/// each lane's in batches, once a piece of samples is done and before it returns. Any
+/// thread, one at a time per demodulator.
 void fsk_take(FskDemod& d, const uint8_t* samples, int32_t n);
 
-/// How the signal looked on `lane` over its last few dozen symbols.
-SignalMeasure fsk_measure(const FskDemod& d, int32_t lane);
+/// How the signal looked on `lane` over its last few dozen symbols, as it decided the
+/// symbol `later` symbols before the last it handed to the sink (0: the last).
+SignalMeasure fsk_measure(const FskDemod& d, int32_t lane, int32_t later = 0);
 
 /// The share of the input's power (around its mean, over the last 50 ms) that the two tones
 /// held over `lane`'s last few dozen symbols: near 1 for an FSK tag, about 0.15 for white

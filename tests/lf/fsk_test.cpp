@@ -297,7 +297,7 @@ TEST(FskDemod, DecidesTheSameWhateverThePiecesAndMeasuresTheSignal) {
 
   // Measured just after the last frame.
   const auto d = std::make_unique<FskDemod>();
-  ASSERT_TRUE(fsk_begin(*d, c.rate, {[](void*, int32_t, const Symbol&) {}, nullptr}));
+  ASSERT_TRUE(fsk_begin(*d, c.rate, {[](void*, int32_t, const Symbol*, int32_t) {}, nullptr}));
   fsk_take(*d, samples.data(), static_cast<int32_t>(samples.size() - c.rate / 5));
   const SignalMeasure m = fsk_measure(*d, 0);
   EXPECT_NEAR(m.level, 30, 3);

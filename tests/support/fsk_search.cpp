@@ -43,8 +43,7 @@ static void search(FskSearch& s, int32_t lane, int swapped, const Family& family
   if (family.decode(read.frame, read.fields) == frame_passed) s.reads.push_back(read);
 }
 
-static void take(void* context, int32_t lane, const Symbol& symbol) {
-  auto& s = *static_cast<FskSearch*>(context);
+static void take_one(FskSearch& s, int32_t lane, const Symbol& symbol) {
   s.symbols[lane].push_back(symbol.value);
   s.margins[lane].push_back(symbol.margin);
   const size_t before = s.reads.size();
@@ -54,6 +53,10 @@ static void take(void* context, int32_t lane, const Symbol& symbol) {
     if (family->either_polarity) search(s, lane, 1, *family);
   }
   for (size_t i = before; i < s.reads.size(); ++i) s.reads[i].end = symbol.end;
+}
+
+static void take(void* context, int32_t lane, const Symbol* symbols, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) take_one(*static_cast<FskSearch*>(context), lane, symbols[i]);
 }
 
 FskSearch fsk_search(const std::vector<uint8_t>& samples, double rate,

@@ -307,8 +307,11 @@ TEST(PlotLayout, RobustStretchShowsEachReadsSymbolsAndWindowOnItsLane) {
     const int32_t symbols = lane_of(l, LaneKind::symbols);
     const int32_t frames = lane_of(l, LaneKind::frames);
     ASSERT_TRUE(symbols == 1 && frames == 2);
-    EXPECT_EQ(l.lanes[1].note, std::string(modulation_name(family.modulation)) + ", RF/" +
-                                   std::to_string(family.rates[0]));
+    // Differential biphase is read as the complement of a biphase lane.
+    const bool diphase = family.modulation == Modulation::ask_diphase;
+    EXPECT_EQ(l.lanes[1].note,
+              std::string(modulation_name(diphase ? Modulation::ask_biphase : family.modulation)) +
+                  ", RF/" + std::to_string(family.rates[0]));
     // Each read bracketed where its window is, in the frames lane as read, and its window
     // holding the frame's symbols as sent.
     ASSERT_FALSE(reads.empty());
@@ -324,7 +327,7 @@ TEST(PlotLayout, RobustStretchShowsEachReadsSymbolsAndWindowOnItsLane) {
       EXPECT_EQ(window->high, static_cast<double>(SureCheck::read));
       EXPECT_EQ(window->text, std::string(family.title) + ": read");
       // The lane's symbols as decided: the frame's, or their complement for a read inverted.
-      const uint64_t inverted = reads[k++].inverted;
+      const uint64_t inverted = reads[k++].inverted != diphase;
       FrameBits got{};
       for (const Mark& m : l.marks) {
         if (m.start < read.start - 1e-9 || m.end > read.end + 1e-9) continue;
