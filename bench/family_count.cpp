@@ -505,7 +505,7 @@ bool false_read_table(FamilySet chosen, double hours) {
       families += std::string(families.empty() ? "" : ", ") + family_table[i]->name;
   std::printf("\nsignals without a tag, %.3g h each, decoded for %s: every read is a false one\n",
               hours, chosen == every_family ? "every family" : families.c_str());
-  std::printf("  %-40s %6s  %s\n", "class", "reads", "by family");
+  std::printf("  %-44s %6s  %s\n", "class", "reads", "by family");
   // Random signals are rendered a second at a time, so that the decoder finds them in cache.
   constexpr int64_t random_samples = sample_rate;
   const auto total = static_cast<int64_t>(hours * 3600 * sample_rate);
@@ -543,7 +543,7 @@ bool false_read_table(FamilySet chosen, double hours) {
       if (n > 0) by += form("%s%s %" PRId64, by.empty() ? "" : ", ", name, n);
     }
     fault = fault || all > 0;
-    std::printf("  %-40s %6" PRId64 "  %s\n", s.name.c_str(), all, by.c_str());
+    std::printf("  %-44s %6" PRId64 "  %s\n", s.name.c_str(), all, by.c_str());
     for (const std::string& d : reads.details) std::printf("    ! seed %u: %s\n", seed, d.c_str());
     ++seed;
   }
