@@ -6,8 +6,8 @@
 #   ./dev.sh peer   tavrel-decode against sigrok-cli's em4100 decoder (under 10 s once built)
 #   ./dev.sh bench  the benchmarks at full size: slicer, a 1-hour file, 60 s of the program,
 #                   both decoding paths over conditions, 10000 tags and 10 h of each non-tag,
-#                   -j on 2000 small files, 10 min of the headless reader with a sound
-#                   server restart
+#                   every tag family over conditions and 10 h of each non-tag, -j on 2000
+#                   small files, 10 min of the headless reader with a sound server restart
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -82,6 +82,9 @@ bench() {
   # Full size (20 per condition, 10000 tags, 10 h of each signal without a tag) by hand.
   log "reads, wrong IDs and false reads of both decoding paths, small size (release)"
   build/release/bench/robust_count --per-condition 4 --recordings 200 --hours 0.01
+  # Full size (20 per condition and family, 10 h of each signal without a tag) by hand.
+  log "reads, wrong IDs, cross-family and false reads of every tag family, small size (release)"
+  build/release/bench/family_count --per-condition 4 --hours 0.01
   log "the live program's processor time against arecord's, 10 s (release)"
   bench/live_cpu.sh build/release 10
   log "tavrel-decode -j 2 and -j 1 against no -j, 300 small files (release)"
@@ -140,6 +143,7 @@ case "${1:-}" in
     build/release/bench/decode_bench
     bench/file_bench.sh build/release 3600
     nice build/release/bench/robust_count
+    nice build/release/bench/family_count
     bench/peer_bench.sh build/release
     bench/live_cpu.sh build/release 60
     bench/jobs_bench.sh build/release
