@@ -76,6 +76,8 @@ bench() {
   log "benchmark (release)"
   build release
   build/release/bench/decode_bench --benchmark_min_time=0.2
+  log "every tag family at once over 10 minutes of mixed families: reads, delay, speed (release)"
+  build/release/bench/families_bench
   # Small sizes here; full size by hand with ./dev.sh bench.
   log "tavrel-decode --raw against cat, 5 minutes of recording (release)"
   bench/file_bench.sh build/release 300
@@ -141,6 +143,7 @@ case "${1:-}" in
     install_packages $build_packages $test_packages
     build release
     build/release/bench/decode_bench
+    build/release/bench/families_bench --benchmark_repetitions=5
     bench/file_bench.sh build/release 3600
     nice build/release/bench/robust_count
     nice build/release/bench/family_count
