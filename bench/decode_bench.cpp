@@ -6,10 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.hpp"
 #include "decode/half_bit_ring.hpp"
 #include "frontend/level_slicer.hpp"
 #include "lf/decoder.hpp"
@@ -35,8 +35,7 @@ const std::vector<uint8_t>& ten_seconds() {
 void set_counters(benchmark::State& state, size_t samples) {
   const double total = static_cast<double>(samples) * static_cast<double>(state.iterations());
   state.counters["samples/s"] = benchmark::Counter(total, benchmark::Counter::kIsRate);
-  state.counters["x_realtime"] =
-      benchmark::Counter(total / sample_rate, benchmark::Counter::kIsRate);
+  set_realtime(state, samples, sample_rate);
 }
 
 void BM_CopyOnly(benchmark::State& state) {
@@ -137,20 +136,6 @@ void BM_RobustDecode(benchmark::State& state) {
   set_counters(state, samples.size());
 }
 BENCHMARK(BM_RobustDecode);
-
-// The console table as usual, and each benchmark's time kept for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // Processor time: the machine may be shared, and each benchmark runs on one thread.
-    for (const Run& run : runs) {
-      seconds[run.benchmark_name()] =
-          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;  ///< processor seconds per iteration
-};
 
 }  // namespace
 }  // namespace tavrel

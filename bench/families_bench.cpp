@@ -21,11 +21,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.hpp"
 #include "lf/decoder.hpp"
 #include "synth/family_signal.hpp"
 
@@ -209,22 +209,10 @@ void count_read(void* context, const TagRead&) {
   ++*static_cast<int64_t*>(context);
 }
 
-void set_counters(benchmark::State& state, size_t samples) {
-  const double total = static_cast<double>(samples) * static_cast<double>(state.iterations());
-  state.counters["x_realtime"] = benchmark::Counter(total / rate, benchmark::Counter::kIsRate);
-}
-
 void BM_PlainPass(benchmark::State& state) {
   const std::vector<uint8_t>& samples = the_mix().samples;
-  for (auto _ : state) {
-    for (size_t at = 0; at < samples.size(); at += file_block) {
-      const size_t end = std::min(samples.size(), at + file_block);
-      uint32_t sum = 0;
-      for (size_t i = at; i < end; ++i) sum += samples[i];
-      benchmark::DoNotOptimize(sum);
-    }
-  }
-  set_counters(state, samples.size());
+  for (auto _ : state) plain_pass(samples, file_block);
+  set_realtime(state, samples.size(), rate);
 }
 BENCHMARK(BM_PlainPass);
 
@@ -240,22 +228,9 @@ void BM_AllFamilies(benchmark::State& state) {
     }
   }
   benchmark::DoNotOptimize(reads);
-  set_counters(state, samples.size());
+  set_realtime(state, samples.size(), rate);
 }
 BENCHMARK(BM_AllFamilies);
-
-// The console table as usual, and each benchmark's processor time kept for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      seconds[run.benchmark_name()] =
-          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;  ///< processor seconds per iteration
-};
 
 bool write_stereo(const Mix& mix, const char* path) {
   std::FILE* out = std::fopen(path, "wb");

@@ -5,11 +5,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.hpp"
 #include "lf/demod/fsk.hpp"
 #include "lf/family_table.hpp"
 #include "synth/fsk_signal.hpp"
@@ -45,22 +45,10 @@ const std::vector<uint8_t>& ten_seconds() {
   return samples;
 }
 
-void set_counters(benchmark::State& state, size_t samples) {
-  const double total = static_cast<double>(samples) * static_cast<double>(state.iterations());
-  state.counters["x_realtime"] =
-      benchmark::Counter(total / sample_rate, benchmark::Counter::kIsRate);
-}
-
 void BM_PlainPass(benchmark::State& state) {
   const auto& samples = ten_seconds();
-  for (auto _ : state) {
-    for (size_t at = 0; at + block <= samples.size(); at += block) {
-      uint32_t sum = 0;
-      for (int32_t i = 0; i < block; ++i) sum += samples[at + static_cast<size_t>(i)];
-      benchmark::DoNotOptimize(sum);
-    }
-  }
-  set_counters(state, samples.size());
+  for (auto _ : state) plain_pass(samples, static_cast<size_t>(block));
+  set_realtime(state, samples.size(), sample_rate);
 }
 BENCHMARK(BM_PlainPass);
 
@@ -78,22 +66,9 @@ void BM_FskDemod(benchmark::State& state) {
       fsk_take(*demod, samples.data() + at, block);
   }
   benchmark::DoNotOptimize(ones);
-  set_counters(state, samples.size());
+  set_realtime(state, samples.size(), sample_rate);
 }
 BENCHMARK(BM_FskDemod);
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // Processor time: the machine may be shared, and each benchmark runs on one thread.
-    for (const Run& run : runs) {
-      seconds[run.benchmark_name()] =
-          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;  ///< processor seconds per iteration
-};
 
 }  // namespace
 }  // namespace tavrel
