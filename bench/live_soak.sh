@@ -47,13 +47,14 @@ wait_for() {
 
 # The two halves of the input as recordings, and what each stretch of them holds.
 python3 - "$work" "$seconds" tests/data/real <<'EOF'
-import json, math, os, random, sys
+import json, math, os, random, re, sys
 work, seconds, real = sys.argv[1], float(sys.argv[2]), sys.argv[3]
 rate = 48000
 rng = random.Random(7)
 tags = {}
 for name in sorted(os.listdir(real)):
-    if name.endswith(".raw"):
+    # The EM4100 captures, named by their ID; the other families' are named otherwise.
+    if re.fullmatch(r"[a-z0-9]+_[0-9a-f]{10}_48k_u8x2\.raw", name):
         right = open(os.path.join(real, name), "rb").read()[1::2]
         tags[name.split("_")[1].upper()] = [v - 128 for v in right[rate // 2:]]  # 1 s of tag
 swing = 80  # the captures' level around the middle
@@ -213,7 +214,8 @@ messages = open(f"{work}/messages").read().strip().splitlines()
 print(f"{wall:.0f} s of live input, the sound server killed and started again at the half:")
 for m in messages:
     print(f"  stderr: {m}")
-print(f"  presentations  {len(tagged)} of 3 real tags in {len(set(c['what'] for c in tagged))} conditions")
+print(f"  presentations  {len(tagged)} of {len(set(c['tag'] for c in tagged))} real tags in "
+      f"{len(set(c['what'] for c in tagged))} conditions")
 print(f"  reads          {reads}   (more than one in a presentation: {extra})")
 print(f"  misses         {len(tagged) - reads}   {missed if missed else ''}")
 print(f"  wrong IDs      {wrong}")
