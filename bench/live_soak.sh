@@ -54,7 +54,7 @@ rng = random.Random(7)
 tags = {}
 for name in sorted(os.listdir(real)):
     # The EM4100 captures, named by their ID; the other families' are named otherwise.
-    if re.fullmatch(r"[a-z0-9]+_[0-9a-f]{10}_48k_u8x2\.raw", name):
+    if re.fullmatch(r"[a-z0-9]+_[0-9a-f]{10}(_[a-z]+)?_48k_u8x2\.raw", name):
         right = open(os.path.join(real, name), "rb").read()[1::2]
         tags[name.split("_")[1].upper()] = [v - 128 for v in right[rate // 2:]]  # 1 s of tag
 swing = 80  # the captures' level around the middle
