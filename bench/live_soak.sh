@@ -57,7 +57,6 @@ for name in sorted(os.listdir(real)):
     if re.fullmatch(r"[a-z0-9]+_[0-9a-f]{10}(_[a-z]+)?_48k_u8x2\.raw", name):
         right = open(os.path.join(real, name), "rb").read()[1::2]
         tags[name.split("_")[1].upper()] = [v - 128 for v in right[rate // 2:]]  # 1 s of tag
-swing = 80  # the captures' level around the middle
 
 def clip(v):
     return 0 if v < 0 else 255 if v > 255 else int(round(v))
@@ -68,7 +67,10 @@ conditions = [("as captured", 1, 0, None), ("inverted", -1, 0, None), ("weak", 0
               ("noise 6 dB", 1, 0, 6), ("noise 3 dB", 1, 0, 3), ("weak in noise 10 dB", 0.2, -10, 10)]
 
 def presentation(signal, scale, offset, snr):
-    sd = 0 if snr is None else abs(scale) * swing / 10 ** (snr / 20)
+    # Noise against the capture's own power: a decaying capture holds far less than a square
+    # wave of the same swing.
+    rms = math.sqrt(sum(s * s for s in signal) / len(signal))
+    sd = 0 if snr is None else abs(scale) * rms / 10 ** (snr / 20)
     length = int(rate * rng.uniform(0.6, 1.0))
     start = rng.randrange(0, len(signal) - length)
     return [clip(128 + offset + scale * s + (rng.gauss(0, sd) if sd else 0))
