@@ -172,6 +172,27 @@ TEST_F(Tools, RoundTripsRandomIdsInBothPolaritiesAndWithNoise) {
   }
 }
 
+// A read's raw plays back as FAMILY:RAW and reads as the same frame of the same family.
+TEST_F(Tools, EveryFamilysReadPlaysBackFromItsRaw) {
+  for (int32_t t = 0; t < family_count; ++t) {
+    const Family& family = *family_table[t];
+    SCOPED_TRACE(family.title);
+    FrameBits frame{};
+    ASSERT_TRUE(family.encode ? family.encode(family.example, frame)
+                              : frame_from_hex(family.example, frame));
+    char raw[max_frame_symbols / 4 + 1];
+    frame_hex(frame, raw);
+    const std::string name = std::string(family.name) + std::to_string(t) + ".wav";
+    gen(name, "-s 1", std::string(family.name) + ":" + raw);
+    const Result r = run(decode_tool, "--robust --json " + path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto reads = lines(r.out);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(field(reads[0], "family"), family.name);
+    EXPECT_EQ(field(reads[0], "raw"), raw);
+  }
+}
+
 TEST_F(Tools, JsonCarriesTheNumberInTheFormsPrintedOnCards) {
   gen("known.wav", "-s 1", "'84 00 04 39 16'");
   const Result r = run(decode_tool, "--json " + path("known.wav"));
