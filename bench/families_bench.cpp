@@ -79,7 +79,7 @@ Mix make_mix(double seconds) {
     at_rate.rates[0] = row.rates[round % rates];
     const SignalCondition& c = conditions[round % std::size(conditions)];
     FrameBits frame{};
-    if (!(row.encode ? row.encode(row.example, frame) : frame_from_hex(row.example, frame))) {
+    if (!example_frame(row, frame)) {
       std::fprintf(stderr, "families_bench: %s's example does not encode\n", row.name);
       std::exit(2);
     }

@@ -91,4 +91,9 @@ const Field* field_find(const Fields& f, const char* name) {
   return nullptr;
 }
 
+bool example_frame(const Family& family, FrameBits& frame) {
+  return family.encode ? family.encode(family.example, frame)
+                       : frame_from_hex(family.example, frame);
+}
+
 }  // namespace tavrel

@@ -111,4 +111,7 @@ struct Family {
   const char* const* fields;  ///< the JSON fields its reads carry, null-terminated
 };
 
+/// The frame of the family's worked example: encoded from its form, or read as RAW.
+bool example_frame(const Family& family, FrameBits& frame);
+
 }  // namespace tavrel

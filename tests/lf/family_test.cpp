@@ -108,8 +108,7 @@ TEST(Families, TheWatchSeesEveryWindowCountedAndTheSymbolsOfEachReadAsSent) {
     const Family& family = *family_table[t];
     SCOPED_TRACE(family.title);
     FrameBits sent{};
-    ASSERT_TRUE(family.encode ? family.encode(family.example, sent)
-                              : frame_from_hex(family.example, sent));
+    ASSERT_TRUE(example_frame(family, sent));
     const bool invert = t % 2 == 1;
     const std::vector<uint8_t> samples = family_recording({"10 dB SNR", 80, 0, 10}, family, sent,
                                                           invert, 3, 2 * family.sure_frames + 2);

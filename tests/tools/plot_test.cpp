@@ -276,8 +276,7 @@ TEST(PlotLayout, RobustStretchShowsEachReadsSymbolsAndWindowOnItsLane) {
     const Family& family = *family_named(name);
     SCOPED_TRACE(name);
     FrameBits sent{};
-    ASSERT_TRUE(family.encode ? family.encode(family.example, sent)
-                              : frame_from_hex(family.example, sent));
+    ASSERT_TRUE(example_frame(family, sent));
     const std::vector<uint8_t> samples =
         family_recording({"clean"}, family, sent, false, 1, 2 * family.sure_frames + 1);
     DecodeOptions options;

@@ -178,8 +178,7 @@ TEST_F(Tools, EveryFamilysReadPlaysBackFromItsRaw) {
     const Family& family = *family_table[t];
     SCOPED_TRACE(family.title);
     FrameBits frame{};
-    ASSERT_TRUE(family.encode ? family.encode(family.example, frame)
-                              : frame_from_hex(family.example, frame));
+    ASSERT_TRUE(example_frame(family, frame));
     char raw[max_frame_symbols / 4 + 1];
     frame_hex(frame, raw);
     const std::string name = std::string(family.name) + std::to_string(t) + ".wav";
