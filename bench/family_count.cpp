@@ -174,11 +174,6 @@ std::string varied_example(const char* example, Random& r) {
   return text;
 }
 
-bool encode_tag(const Family& f, const std::string& text, FrameBits& frame) {
-  frame = FrameBits{};
-  return f.encode ? f.encode(text.c_str(), frame) : frame_from_hex(text.c_str(), frame);
-}
-
 // A random tag of `f` that its family reads, with its frame; a tag refused on its own (one
 // whose repetition reads as two frames, or as another family's frame) is drawn again.
 std::string draw_tag(const Family& f, Random& r, FrameBits& frame) {
@@ -188,7 +183,7 @@ std::string draw_tag(const Family& f, Random& r, FrameBits& frame) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string text = tag_form ? tag_form->draw(r) : varied_example(f.example, r);
     Fields fields{};
-    if (encode_tag(f, text, frame) && f.decode(frame, fields) == frame_passed) return text;
+    if (form_frame(f, text.c_str(), frame) && f.decode(frame, fields) == frame_passed) return text;
   }
   return "";
 }

@@ -91,9 +91,13 @@ const Field* field_find(const Fields& f, const char* name) {
   return nullptr;
 }
 
+bool form_frame(const Family& family, const char* text, FrameBits& frame) {
+  frame = FrameBits{};
+  return family.encode ? family.encode(text, frame) : frame_from_hex(text, frame);
+}
+
 bool example_frame(const Family& family, FrameBits& frame) {
-  return family.encode ? family.encode(family.example, frame)
-                       : frame_from_hex(family.example, frame);
+  return form_frame(family, family.example, frame);
 }
 
 }  // namespace tavrel

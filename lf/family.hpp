@@ -111,7 +111,10 @@ struct Family {
   const char* const* fields;  ///< the JSON fields its reads carry, null-terminated
 };
 
-/// The frame of the family's worked example: encoded from its form, or read as RAW.
+/// A tag in the family's form (or as RAW, for a family without one) as its frame.
+bool form_frame(const Family& family, const char* text, FrameBits& frame);
+
+/// The frame of the family's worked example.
 bool example_frame(const Family& family, FrameBits& frame);
 
 }  // namespace tavrel

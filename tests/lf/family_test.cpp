@@ -62,7 +62,7 @@ TEST(Families, EachReadsItsOwnTagsUnderEveryConditionAndNoOtherFamilyDoes) {
   for (const auto& [family, tag] : examples()) {
     ASSERT_NE(family, nullptr) << tag;
     FrameBits frame{};
-    ASSERT_TRUE(family->encode ? family->encode(tag, frame) : frame_from_hex(tag, frame)) << tag;
+    ASSERT_TRUE(form_frame(*family, tag, frame)) << tag;
     Fields fields{};
     ASSERT_EQ(family->decode(frame, fields), frame_passed) << tag;
     for (const SignalCondition& c : conditions) {
@@ -181,7 +181,7 @@ TEST(Families, EveryRowIsWholeAndItsExamplesPassItsChecks) {
     for (const auto& [row, tag] : examples()) {
       if (row != &f) continue;
       FrameBits frame{};
-      ASSERT_TRUE(f.encode ? f.encode(tag, frame) : frame_from_hex(tag, frame));
+      ASSERT_TRUE(form_frame(f, tag, frame));
       EXPECT_EQ(frame.count, f.frame_symbols);
       EXPECT_EQ(frame_field(frame, 0, f.sync_symbols), f.sync) << tag;
       Fields fields{};
