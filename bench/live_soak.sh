@@ -57,6 +57,9 @@ for name in sorted(os.listdir(real)):
     if re.fullmatch(r"[a-z0-9]+_[0-9a-f]{10}(_[a-z]+)?_48k_u8x2\.raw", name):
         right = open(os.path.join(real, name), "rb").read()[1::2]
         tags[name.split("_")[1].upper()] = [v - 128 for v in right[rate // 2:]]  # 1 s of tag
+# Noise is set against each capture's own power: a decaying capture holds far less than a
+# square wave of the same swing.
+rms = {tag: math.sqrt(sum(s * s for s in signal) / len(signal)) for tag, signal in tags.items()}
 
 def clip(v):
     return 0 if v < 0 else 255 if v > 255 else int(round(v))
@@ -66,10 +69,7 @@ conditions = [("as captured", 1, 0, None), ("inverted", -1, 0, None), ("weak", 0
               ("offset", 0.5, 35, None), ("clipped", 3, 10, None), ("noise 10 dB", 1, 0, 10),
               ("noise 6 dB", 1, 0, 6), ("noise 3 dB", 1, 0, 3), ("weak in noise 10 dB", 0.2, -10, 10)]
 
-def presentation(signal, scale, offset, snr):
-    # Noise against the capture's own power: a decaying capture holds far less than a square
-    # wave of the same swing.
-    rms = math.sqrt(sum(s * s for s in signal) / len(signal))
+def presentation(signal, rms, scale, offset, snr):
     sd = 0 if snr is None else abs(scale) * rms / 10 ** (snr / 20)
     length = int(rate * rng.uniform(0.6, 1.0))
     start = rng.randrange(0, len(signal) - length)
@@ -98,7 +98,7 @@ for part in (0, 1):
         at += len(gap)
         tag = rng.choice(sorted(tags))
         what, scale, offset, snr = rng.choice(conditions)
-        p = presentation(tags[tag], scale, offset, snr)
+        p = presentation(tags[tag], rms[tag], scale, offset, snr)
         stretches.append({"part": part, "start": at / rate, "end": (at + len(p)) / rate,
                           "tag": tag, "what": what})
         samples += bytes(v for s in p for v in (128, s))
