@@ -189,19 +189,86 @@ static void watch_symbol(TolerantDecoder& d, const SearchLane& lane, const Symbo
   d.watch->symbol(d.watch->context, {index, lane.info, symbol, start, fault});
 }
 
-// The watch's view of a window of `f` that ends with the lane's newest symbol.
+// The watch's view of a window of `f` that ends when the lane has decided `count` symbols.
 static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const Family& f,
-                        Verdict verdict, SureCheck sure, bool inverted) {
+                        Verdict verdict, SureCheck sure, bool inverted, int64_t count) {
   const auto index = static_cast<int32_t>(&lane - d.lanes);
   const int64_t* ends = d.lane_watch[index].ends;
   const auto end_of = [ends](int64_t k) { return ends[static_cast<size_t>(k % lane_history)]; };
-  const int64_t first = lane.count - f.frame_symbols;  // the frame's first symbol
+  const int64_t first = count - f.frame_symbols;  // the frame's first symbol
+  const int64_t end = end_of(count - 1);
   // Its start is the end of the symbol before; a frame that opens the lane starts a mean
   // symbol before its first symbol's end.
-  const int64_t start = first > 0 ? end_of(first - 1)
-                                  : end_of(first) - (lane.newest_end - end_of(first)) /
-                                                        std::max(f.frame_symbols - 1, 1);
-  d.watch->frame(d.watch->context, {&f, index, start, lane.newest_end, verdict, sure, inverted});
+  const int64_t start =
+      first > 0 ? end_of(first - 1)
+                : end_of(first) - (end - end_of(first)) / std::max(f.frame_symbols - 1, 1);
+  d.watch->frame(d.watch->context, {&f, index, start, end, verdict, sure, inverted});
+}
+
+static SymbolHistory history_of(const SearchLane& lane) {
+  return {lane.recents, lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
+}
+
+// The soonest symbol count at which a family of the lane waits for its symbols to repeat.
+static void lane_due(SearchLane& lane) {
+  lane.due = 0;
+  for (int32_t s = 0; s < lane.family_count; ++s) {
+    const int64_t due = lane.families[s].run.due;
+    if (due > 0 && (lane.due == 0 || due < lane.due)) lane.due = due;
+  }
+}
+
+// What the sure-read rules said of the frame in `read` of the family in `slot`, which passed
+// its checks and ended when the lane had decided `count` symbols, at stream sample `end`:
+// counted, watched and, when it is a read, handed on.
+static void conclude(TolerantDecoder& d, SearchLane& lane, const LaneFamily& lf, TagRead& read,
+                     SureCheck check, bool inverted, int64_t count, int64_t end) {
+  const Family& f = *d.families[lf.family];
+  const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
+  if (check == SureCheck::read && !sure_new_read(d.last_reads[lf.family], read.frame, end,
+                                                 symbol * (f.frame_symbols + f.gap_symbols)))
+    check = SureCheck::repeated;
+  ++d.stats[lf.family].sure[static_cast<int>(check)];
+  if (d.watch) watch_frame(d, lane, f, frame_passed, check, inverted != lf.complement, count);
+  if (check != SureCheck::read || !d.on_read) return;
+  read.family = &f;
+  read.end = end;
+  read.time = static_cast<double>(read.end) / d.rate;
+  read.clock = lane.info.rate;
+  read.inverted = inverted;
+  read.measured = true;
+  if (lane.demod_lane >= fsk_lane_key) {
+    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key, lane.later);
+  } else {
+    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, lane.later, read.measure);
+  }
+  read.reader = 0;
+  read.repeat = 0;
+  read.wall[0] = 0;
+  d.on_read(d.context, read);
+}
+
+// The lane has decided the symbols at which some of its families' runs are due: those
+// whose symbols have repeated over their sure frames are read.
+[[gnu::noinline]] static void repeats_due(TolerantDecoder& d, SearchLane& lane, int32_t later) {
+  lane.later = later;
+  for (int32_t slot = 0; slot < lane.family_count; ++slot) {
+    LaneFamily& lf = lane.families[slot];
+    if (lf.run.due != lane.count) continue;
+    const Family& f = *d.families[lf.family];
+    if (sure_repeat(lf.run, f, history_of(lane)) != SureCheck::read) continue;
+    // The read is of the run's frame, as it ended.
+    TagRead read;
+    read.frame = lf.run.last;
+    read.fields.count = 0;
+    f.decode(read.frame, read.fields);
+    FamilyStats& stats = d.stats[lf.family];
+    ++stats.frames;
+    ++stats.verdicts[frame_passed];
+    conclude(d, lane, lf, read, SureCheck::read, lf.run.inverted, lf.run.last_end,
+             lf.run.last_sample);
+  }
+  lane_due(lane);
 }
 
 // A window starting with the sync of the family in `slot` ends with the lane's newest symbol.
@@ -218,34 +285,15 @@ static void watch_frame(const TolerantDecoder& d, const SearchLane& lane, const 
   ++stats.frames;
   ++stats.verdicts[verdict < max_reasons ? verdict : max_reasons - 1];
   if (verdict != frame_passed) {
-    if (d.watch) watch_frame(d, lane, f, verdict, SureCheck::alone, inverted != lf.complement);
+    if (d.watch)
+      watch_frame(d, lane, f, verdict, SureCheck::alone, inverted != lf.complement, lane.count);
     return;
   }
-  const SymbolHistory history{lane.margins, lane.changes, lane.quiet, lane_history, lane.count};
-  SureCheck check = sure_take(lf.run, f, read.frame, inverted, history);
-  const double symbol = d.rate * lane.info.rate / lane.info.field_hz;
-  if (check == SureCheck::read &&
-      !sure_new_read(d.last_reads[lf.family], read.frame, lane.newest_end,
-                     symbol * (f.frame_symbols + f.gap_symbols)))
-    check = SureCheck::repeated;
-  ++stats.sure[static_cast<int>(check)];
-  if (d.watch) watch_frame(d, lane, f, verdict, check, inverted != lf.complement);
-  if (check != SureCheck::read || !d.on_read) return;
-  read.family = &f;
-  read.end = lane.newest_end;
-  read.time = static_cast<double>(read.end) / d.rate;
-  read.clock = lane.info.rate;
-  read.inverted = inverted;
-  read.measured = true;
-  if (lane.demod_lane >= fsk_lane_key) {
-    read.measure = fsk_measure(d.fsk, lane.demod_lane - fsk_lane_key, lane.later);
-  } else {
-    ask_measure(d.ask, lane.demod_lane, f.frame_symbols, lane.later, read.measure);
-  }
-  read.reader = 0;
-  read.repeat = 0;
-  read.wall[0] = 0;
-  d.on_read(d.context, read);
+  const SureCheck check =
+      sure_take(lf.run, f, read.frame, inverted, lane.newest_end, history_of(lane));
+  conclude(d, lane, lf, read, check, inverted, lane.count, lane.newest_end);
+  lane_due(lane);
+  if (lane.due == lane.count) repeats_due(d, lane, lane.later);
 }
 
 // The windows that end with the lane's newest symbol, start at symbol `first` and whose
@@ -280,6 +328,8 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   lane.changes[at] = symbol.change;
   lane.quiet[at] = symbol.quiet;
   lane.newest_end = symbol.end;
+  if (count == lane.due) [[unlikely]]
+    repeats_due(d, lane, later);
 
   // The windows of each frame length that end here, by their first symbols: the eight
   // that end seven symbols after a window's start.

@@ -23,8 +23,8 @@
 namespace tavrel {
 
 constexpr int32_t max_families = 32;
-constexpr int32_t max_reasons = 16;    ///< rejection reasons of one family, "passed" included
-constexpr int32_t lane_history = 512;  ///< symbols kept per lane: the sure frames of any family
+constexpr int32_t max_reasons = 16;     ///< rejection reasons of one family, "passed" included
+constexpr int32_t lane_history = 1024;  ///< symbols kept per lane: the sure frames of any family
 constexpr int32_t max_lanes = ask_max_lanes + fsk_lane_count;
 constexpr int32_t max_lane_families = 16;  ///< families searching one lane
 constexpr int32_t max_lane_lengths = 4;    ///< different frame lengths on one lane
@@ -70,6 +70,7 @@ struct SearchLane {
   int64_t newest_end;                 ///< stream sample just after the newest symbol
   int32_t later;                      ///< while a frame is due: symbols the demodulator has
                                       ///< decided on the lane after the newest
+  int64_t due;                        ///< the soonest of its families' FrameRun::due, or 0
   int32_t lengths[max_lane_lengths];  ///< the frame lengths searched, in symbols
   int32_t length_count;
   uint32_t sync_starts[max_lane_lengths][256];   ///< per length, by a window's first eight

@@ -3,12 +3,15 @@
 // are not enough: the all-zero EM4100 frame has every parity bit 0 and a tone imitates
 // it, and families protected by two parity bits pass a random frame once in four. So:
 //   - the same frame must come `sure_frames` times in a row, each exactly one repetition
-//     period after the one before, on the same lane and in the same polarity;
+//     period after the one before, on the same lane and in the same polarity; or the
+//     symbols around one such frame must repeat, one period apart, over `sure_frames`
+//     periods: a tag that enters the field mid-frame repeats the tail of its frame before
+//     the first sync, so it is read sure_frames periods after it entered, not after that;
 //   - no symbol of those frames may be decided by a margin below a fifth of their mean;
 //   - the line code may be broken around at most one symbol in eight: a change where it
 //     wants none, or none where it wants one, measured against half the mean margin;
 //   - the same read is not made twice: not from another lane, nor again within half a
-//     period.
+//     period, nor by the frames in a row after their repetition made it.
 // Random symbols pass the first rule about once in 2^(frame length); tones, square waves and
 // other periodic signals that repeat themselves fail the other two.
 
@@ -41,25 +44,38 @@ inline bool sure_line_fault(uint8_t quiet, float change, double clear) {
 
 /// The frames of one family that passed, in a row, on one lane.
 struct FrameRun {
-  FrameBits last;    ///< the last of them
-  int64_t last_end;  ///< the lane's count of symbols at its end
-  bool inverted;     ///< found in the complemented symbols
-  int32_t in_row;    ///< identical frames in a row, each one period after the one before
+  FrameBits last;       ///< the last of them
+  int64_t last_end;     ///< the lane's count of symbols at its end
+  int64_t last_sample;  ///< stream sample just after it
+  bool inverted;        ///< found in the complemented symbols
+  int32_t in_row;       ///< identical frames in a row, each one period after the one before
+  int64_t due;  ///< while fewer: the lane's count of symbols at which the symbols around them
+                ///< may have repeated over sure_frames periods; 0: none to wait for
+  int64_t repeated_at;  ///< the lane's count of symbols when their repetition made a read,
+                        ///< or 0
 };
 
 /// The lane's recent decisions, by the lane's count of symbols, for the rules.
 struct SymbolHistory {
-  const float* margins;  ///< ring of `size` entries: symbol k at k % size
-  const float* changes;  ///< Symbol::change
-  const uint8_t* quiet;  ///< Symbol::quiet
+  const uint64_t* recents;  ///< ring of `size` entries: the 64 symbols ending with symbol k,
+                            ///< it in bit 0, at k % size
+  const float* margins;     ///< symbol k's margin at k % size
+  const float* changes;     ///< Symbol::change
+  const uint8_t* quiet;     ///< Symbol::quiet
   int32_t size;
   int64_t count;  ///< symbols decided on the lane; the newest is count - 1
 };
 
-/// Takes a frame of `f` that passed its checks and ends with the lane's newest symbol.
-/// Returns read, or why it is not (yet) one; `repeated` is left to sure_new_read.
+/// Takes a frame of `f` that passed its checks and ends with the lane's newest symbol, at
+/// stream sample `end`. Returns read, or why it is not (yet) one; a read another lane made
+/// first is left to sure_new_read. While it is not, run.due says when to ask sure_repeat.
 SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool inverted,
-                    const SymbolHistory& history);
+                    int64_t end, const SymbolHistory& history);
+
+/// At run.due, whether the symbols around the run's frames have repeated over sure_frames
+/// periods ending with the lane's newest symbol. Returns read, or alone with run.due moved
+/// on (or 0, when the frames in a row will come first), or why the symbols are not sure.
+SureCheck sure_repeat(FrameRun& run, const Family& f, const SymbolHistory& history);
 
 /// The last reads of one family, over all lanes. Lanes at different rates decode the same
 /// stretch of samples one after the other, so a read may come after a later one.

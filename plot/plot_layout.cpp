@@ -208,6 +208,17 @@ void plot_symbol(PlotStretch& p, const WatchedSymbol& symbol) {
 }
 
 void plot_frame(PlotStretch& p, const WatchedFrame& frame) {
+  // A frame judged again, when the symbols around it have repeated, is shown once: with
+  // what the rules said last. It is among the last few windows its lane tested.
+  constexpr ptrdiff_t looked_back = 64;
+  const auto newest = p.frames.rend();
+  for (auto f = p.frames.rbegin(); f != newest && f - p.frames.rbegin() < looked_back; ++f) {
+    if (f->lane == frame.lane && f->family == frame.family && f->start == frame.start &&
+        f->end == frame.end && f->verdict == frame.verdict) {
+      f->sure = frame.sure;
+      return;
+    }
+  }
   keep_watched(p, p.frames, frame, frame.start, p.frame_limit);
 }
 

@@ -85,6 +85,50 @@ TEST(Families, EachReadsItsOwnTagsUnderEveryConditionAndNoOtherFamilyDoes) {
   }
 }
 
+// A tag enters the field mid-frame: the tail of its frame comes before its first sync. It
+// is read once its symbols have repeated over the family's sure frames, counted from its
+// first sample, not from that sync; a read on a stream comes out as soon as it is made.
+TEST(Families, EachReadsATagEnteringMidFrameItsSureFramesAfterItsFirstSample) {
+  static TolerantDecoder d;
+  constexpr int32_t piece = sample_rate / 1000;  // fed a millisecond at a time
+  for (int32_t t = 0; t < family_count; ++t) {
+    const Family& family = *family_table[t];
+    SCOPED_TRACE(family.title);
+    FrameBits frame{};
+    ASSERT_TRUE(example_frame(family, frame));
+    const std::vector<uint8_t> sent =
+        family_recording({"clean"}, family, frame, false, 1, family.sure_frames + 3);
+    // Half a frame cut from the front of the tag, after the recording's fifth of silence.
+    const double period =
+        (family.frame_symbols + family.gap_symbols) * sample_rate * family.rates[0] / field_hz;
+    const auto enters = static_cast<int64_t>(sample_rate / 5);
+    std::vector<uint8_t> samples(sent.begin(), sent.begin() + enters);
+    samples.insert(samples.end(), sent.begin() + enters + static_cast<int64_t>(period / 2),
+                   sent.end());
+    struct First {
+      const Family* family;
+      int64_t fed = 0;
+      int64_t at = -1;  ///< samples fed when the first read came
+    } first{&family};
+    tolerant_begin(
+        d, sample_rate, every_family,
+        [](void* c, const TagRead& r) {
+          auto& f = *static_cast<First*>(c);
+          EXPECT_EQ(r.family, f.family) << r.family->name;
+          if (f.at < 0) f.at = f.fed;
+        },
+        &first);
+    for (size_t at = 0; at < samples.size() && first.at < 0; at += piece) {
+      const auto n = static_cast<int32_t>(std::min<size_t>(piece, samples.size() - at));
+      first.fed += n;
+      tolerant_take(d, samples.data() + at, n);
+    }
+    ASSERT_GE(first.at, 0);
+    // Sure frames of the tag, and a little for the last symbol's decision and the piece.
+    EXPECT_LE(static_cast<double>(first.at - enters), (family.sure_frames + 0.2) * period);
+  }
+}
+
 // What a watch on the decoder saw.
 struct Watched {
   std::vector<WatchedSymbol> symbols;
