@@ -45,15 +45,17 @@ static int64_t newest_change(const Family& f, const SymbolHistory& h, int64_t fi
 }
 
 // The margin and line-code rules over symbols first..last of the lane, whose frames start
-// at `frame_start` (give or take periods). Gap symbols are not the frame's: left out.
+// at `frame_start` (give or take periods). Gap symbols are not the frame's: left out. A
+// weak symbol's place goes to `weak_at`.
 static SureCheck judge(const Family& f, const SymbolHistory& h, int64_t first, int64_t last,
-                       int64_t frame_start) {
+                       int64_t frame_start, int64_t& weak_at) {
   const int32_t period = period_of(f);
   const auto slot = [&h](int64_t k) { return static_cast<size_t>(k % h.size); };
-  const int32_t start_phase = phase_of(first, frame_start, period);
+  const int32_t last_phase = phase_of(last, frame_start, period);
   double total = 0;
   int32_t n = 0;
-  for (int64_t k = first, phase = start_phase; k <= last; ++k, phase = (phase + 1) % period) {
+  for (int64_t k = last, phase = last_phase; k >= first;
+       --k, phase = phase ? phase - 1 : period - 1) {
     if (phase >= f.frame_symbols) continue;
     total += h.margins[slot(k)];
     ++n;
@@ -61,10 +63,15 @@ static SureCheck judge(const Family& f, const SymbolHistory& h, int64_t first, i
   const double weak = weak_share * total / n;
   const double clear = sure_change_share * total / n;
   int32_t faults = 0;
-  for (int64_t k = first, phase = start_phase; k <= last; ++k, phase = (phase + 1) % period) {
+  // Newest first, so that a weak symbol found is the newest.
+  for (int64_t k = last, phase = last_phase; k >= first;
+       --k, phase = phase ? phase - 1 : period - 1) {
     if (phase >= f.frame_symbols) continue;
     const size_t s = slot(k);
-    if (h.margins[s] < weak) return SureCheck::weak_symbol;
+    if (h.margins[s] < weak) {
+      weak_at = k;
+      return SureCheck::weak_symbol;
+    }
     // A symbol's line code is that of the change before it: not the frame's for the first
     // symbol judged, nor for a frame's first after a gap.
     if (k != first && !(phase == 0 && f.gap_symbols > 0))
@@ -104,7 +111,9 @@ SureCheck sure_take(FrameRun& run, const Family& f, const FrameBits& frame, bool
     return SureCheck::alone;
   }
   if (run.repeated_at > 0 && h.count - run.repeated_at < period) return SureCheck::repeated;
-  return judge(f, h, h.count - span + f.gap_symbols, h.count - 1, h.count - f.frame_symbols);
+  int64_t weak_at = 0;
+  return judge(f, h, h.count - span + f.gap_symbols, h.count - 1, h.count - f.frame_symbols,
+               weak_at);
 }
 
 SureCheck sure_repeat(FrameRun& run, const Family& f, const SymbolHistory& h) {
@@ -118,8 +127,10 @@ SureCheck sure_repeat(FrameRun& run, const Family& f, const SymbolHistory& h) {
     // Not yet repeated since `change`; never, when the newest symbol broke the repetition.
     run.due = change == last - period ? 0 : change + 1 + span;
   } else {
-    check = judge(f, h, first, last, run.last_end - f.frame_symbols);
-    run.due = check == SureCheck::read ? 0 : h.count + 1;
+    // Judged again one symbol on, or once a weak symbol has left.
+    int64_t weak_at = first - 1;
+    check = judge(f, h, first, last, run.last_end - f.frame_symbols, weak_at);
+    run.due = check == SureCheck::read ? 0 : std::max(h.count, weak_at + span) + 1;
     if (check == SureCheck::read) run.repeated_at = h.count;
   }
   if (run.due >= whole_run(run, f)) run.due = 0;
