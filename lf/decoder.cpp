@@ -96,6 +96,10 @@ void tolerant_begin(TolerantDecoder& d, double rate, FamilySet chosen,
   d.context = context;
   d.watch = nullptr;
   ask_begin(d.ask, rate, {take_ask_symbols, &d});
+  // A demodulator's lane that no family chosen searches (the FSK demodulator makes every
+  // data rate's) has no search lane: its symbols go nowhere.
+  std::fill(std::begin(d.ask_lanes), std::end(d.ask_lanes), -1);
+  std::fill(std::begin(d.fsk_lanes), std::end(d.fsk_lanes), -1);
   d.fsk_on = false;
   bool fsk_tried = false;
   for (int32_t t = 0; t < family_count && d.family_count < max_families; ++t) {
@@ -356,12 +360,14 @@ static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol
 
 static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbols(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+  const int32_t lane = d.ask_lanes[demod_lane];
+  if (lane >= 0) take_lane_symbols(d, d.lanes[lane], symbols, n);
 }
 
 static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbols(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
+  const int32_t lane = d.fsk_lanes[demod_lane];
+  if (lane >= 0) take_lane_symbols(d, d.lanes[lane], symbols, n);
 }
 
 // The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
@@ -378,13 +384,15 @@ static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, cons
 static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
                                      int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbols_watched(d, d.lanes[d.ask_lanes[demod_lane]], symbols, n);
+  const int32_t lane = d.ask_lanes[demod_lane];
+  if (lane >= 0) take_lane_symbols_watched(d, d.lanes[lane], symbols, n);
 }
 
 static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
                                      int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
-  take_lane_symbols_watched(d, d.lanes[d.fsk_lanes[demod_lane]], symbols, n);
+  const int32_t lane = d.fsk_lanes[demod_lane];
+  if (lane >= 0) take_lane_symbols_watched(d, d.lanes[lane], symbols, n);
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {

@@ -102,10 +102,11 @@ struct TolerantDecoder {
   AskDemod ask;
   SearchLane lanes[max_lanes];
   int32_t lane_count;
-  int32_t ask_lanes[ask_max_lanes];  ///< the search lane of each of the ASK demodulator's lanes
+  int32_t
+      ask_lanes[ask_max_lanes];  ///< the search lane of each of the ASK demodulator's lanes, or -1
   FskDemod fsk;
   bool fsk_on;                        ///< some family chosen is FSK and the rate carries it
-  int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes
+  int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes, or -1
   void (*on_read)(void* context, const TagRead& read);
   void* context;
   LaneWatch lane_watch[max_lanes];  ///< by search lane, while watched

@@ -85,6 +85,25 @@ TEST(Families, EachReadsItsOwnTagsUnderEveryConditionAndNoOtherFamilyDoes) {
   }
 }
 
+// Chosen alone (--family), each family reads its tags: the lanes of a demodulator that no
+// family chosen searches take nothing.
+TEST(Families, EachReadsItsOwnTagsWhenChosenAlone) {
+  static TolerantDecoder d;
+  for (int32_t t = 0; t < family_count; ++t) {
+    const Family& family = *family_table[t];
+    SCOPED_TRACE(family.title);
+    FrameBits frame{};
+    ASSERT_TRUE(example_frame(family, frame));
+    const std::vector<uint8_t> samples =
+        family_recording({"clean"}, family, frame, false, 1, family.sure_frames + 2);
+    Reads reads;
+    tolerant_begin(d, sample_rate, FamilySet{1} << t, collect, &reads);
+    tolerant_take(d, samples.data(), static_cast<int32_t>(samples.size()));
+    ASSERT_FALSE(reads.all.empty());
+    EXPECT_EQ(reads.all[0].family, &family);
+  }
+}
+
 // A tag enters the field mid-frame: the tail of its frame comes before its first sync. It
 // is read once its symbols have repeated over the family's sure frames, counted from its
 // first sample, not from that sync; a read on a stream comes out as soon as it is made.
