@@ -300,6 +300,20 @@ static void conclude(TolerantDecoder& d, SearchLane& lane, const LaneFamily& lf,
   if (lane.due == lane.count) repeats_due(d, lane, lane.later);
 }
 
+// Whether the `n` symbols from `first` on are all the same: silence, or a level held. No
+// family's frame is, so such a window is not decoded.
+static bool constant_window(const SearchLane& lane, int64_t first, int32_t n) {
+  bool zeros = true;
+  bool ones = true;
+  for (int32_t c = 0; c * 64 < n; ++c) {
+    const int32_t m = std::min(64, n - 64 * c);
+    const uint64_t v = lane_bits(lane, first + 64 * c + m - 1, m);
+    zeros = zeros && v == 0;
+    ones = ones && v == low_bits(m);
+  }
+  return zeros || ones;
+}
+
 // The windows that end with the lane's newest symbol, start at symbol `first` and whose
 // first eight symbols can start the syncs of `hits` (bits as in sync_starts): each that
 // starts with a whole sync is a frame. Rare, so kept apart from the work of every symbol.
@@ -311,7 +325,8 @@ static void conclude(TolerantDecoder& d, SearchLane& lane, const LaneFamily& lf,
     const int32_t slot = bit_index / 2;
     const bool inverted = bit_index & 1;
     const LaneFamily& lf = lane.families[slot];
-    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted])
+    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted] ||
+        constant_window(lane, first, d.families[lf.family]->frame_symbols))
       continue;
     frame_due(d, lane, slot, inverted);
   }
@@ -319,12 +334,10 @@ static void conclude(TolerantDecoder& d, SearchLane& lane, const LaneFamily& lf,
 
 // A symbol of one search lane: kept, and every window of a frame length that ends with it
 // searched for a sync.
-static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol,
-                             int32_t later) {
-  // Kept in the lane's rings from values at hand, so that no store makes the next load wait.
-  const auto k = static_cast<uint64_t>(lane.count);
+// `k` is the lane's count of symbols before it, `recent` the 64 symbols ending with it.
+static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol, uint64_t k,
+                             uint64_t recent, int32_t later) {
   const auto count = static_cast<int64_t>(k + 1);
-  const uint64_t recent = lane.recents[(k - 1) % lane_history] << 1 | symbol.value;
   const auto at = static_cast<size_t>(k % lane_history);
   lane.count = count;
   lane.recents[at] = recent;
@@ -352,9 +365,16 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
 }
 
 // `n` symbols of one search lane, oldest first.
+// The lane's count and newest symbols are carried from symbol to symbol, not loaded back
+// from the rings just stored: so no symbol waits for the one before.
 static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
                               int32_t n) {
-  for (int32_t i = 0; i < n; ++i) take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+  auto k = static_cast<uint64_t>(lane.count);
+  uint64_t recent = lane.recents[(k - 1) % lane_history];
+  for (int32_t i = 0; i < n; ++i, ++k) {
+    recent = recent << 1 | symbols[i].value;
+    take_lane_symbol(d, lane, symbols[i], k, recent, n - 1 - i);
+  }
   d.symbols += n;
 }
 
@@ -374,9 +394,12 @@ static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* sy
 // decoder tests nothing per symbol.
 static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
                                       int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
+  auto k = static_cast<uint64_t>(lane.count);
+  uint64_t recent = lane.recents[(k - 1) % lane_history];
+  for (int32_t i = 0; i < n; ++i, ++k) {
     watch_symbol(d, lane, symbols[i]);
-    take_lane_symbol(d, lane, symbols[i], n - 1 - i);
+    recent = recent << 1 | symbols[i].value;
+    take_lane_symbol(d, lane, symbols[i], k, recent, n - 1 - i);
   }
   d.symbols += n;
 }

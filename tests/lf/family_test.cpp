@@ -241,6 +241,15 @@ TEST(Families, EveryRowIsWholeAndItsExamplesPassItsChecks) {
     EXPECT_TRUE(f.sync_symbols >= 1 && f.sync_symbols <= 64 && f.sync_symbols <= f.frame_symbols);
     EXPECT_TRUE(f.reason_count >= 2 && f.reason_count <= max_reasons);
     EXPECT_STREQ(f.reasons[0], "passed");
+    // A run of one symbol (silence, a level held) is no frame of any family: the search
+    // does not decode one.
+    for (const uint64_t word : {uint64_t{0}, ~uint64_t{0}}) {
+      FrameBits constant{};
+      for (int32_t n = 0; n < f.frame_symbols; n += 64)
+        frame_append(constant, word, std::min(64, f.frame_symbols - n));
+      Fields ignored{};
+      EXPECT_NE(f.decode(constant, ignored), frame_passed) << (word ? "ones" : "zeros");
+    }
     for (const auto& [row, tag] : examples()) {
       if (row != &f) continue;
       FrameBits frame{};
