@@ -172,7 +172,8 @@ Verdict read_unique(const FrameBits& frame, Fields& out, Verdict (*read)(const F
   const Verdict v = read(frame, out);
   if (v != frame_passed) return v;
   const auto passes = [read](const FrameBits& f) {
-    Fields scratch{};
+    Fields scratch;  // only what a read adds is set: no need to clear its room first
+    scratch.count = 0;
     return read(f, scratch) == frame_passed;
   };
   if (count_rotations(frame, sync, sync_symbols, both_polarities, passes) < 2) return v;

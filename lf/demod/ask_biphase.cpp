@@ -41,7 +41,7 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const bool changed = t > half_way;
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
       // margin is then the size of a change, as on the other lanes.
-      const auto margin = static_cast<float>(std::fabs(t - half_way) / 2.5);
+      const auto margin = static_cast<float>(std::fabs(t - half_way) * 0.4);
       batch[n++] = {static_cast<uint8_t>(changed), 0, margin,
                     static_cast<float>(std::fabs(boundary)), loop.ends[(k - 1) & (ask_ring - 1)]};
       if (n == ask_batch) {
