@@ -357,10 +357,12 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
         lane.sync_starts[l][lane.recents[static_cast<uint64_t>(first + 7) % lane_history] & 0xFF];
     if (hits == 0) [[likely]]
       continue;
-    // Frames are 64 symbols or more: the window's next eight are in.
+    // Frames are 64 symbols or more: the window's next eight are in. A window within the
+    // newest 64 symbols when those are all the same (silence) is no frame.
     hits &=
         lane.sync_seconds[l][lane.recents[static_cast<uint64_t>(first + 15) % lane_history] & 0xFF];
-    if (hits != 0) search_syncs(d, lane, first, hits, later);
+    if (hits != 0 && !(lane.lengths[l] <= 64 && recent + 1 <= 1))
+      search_syncs(d, lane, first, hits, later);
   }
 }
 
