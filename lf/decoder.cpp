@@ -334,9 +334,10 @@ static bool constant_window(const SearchLane& lane, int64_t first, int32_t n) {
 
 // A symbol of one search lane: kept, and every window of a frame length that ends with it
 // searched for a sync.
-// `k` is the lane's count of symbols before it, `recent` the 64 symbols ending with it.
+// `k` is the lane's count of symbols before it, `recent` the 64 symbols ending with it,
+// `same` how many of the newest symbols, it among them, are equal.
 static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol& symbol, uint64_t k,
-                             uint64_t recent, int32_t later) {
+                             uint64_t recent, int64_t same, int32_t later) {
   const auto count = static_cast<int64_t>(k + 1);
   const auto at = static_cast<size_t>(k % lane_history);
   lane.count = count;
@@ -349,20 +350,19 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
     repeats_due(d, lane, later);
 
   // The windows of each frame length that end here, by their first symbols: the eight
-  // that end seven symbols after a window's start.
+  // that end seven symbols after a window's start. A window of equal symbols (silence, a
+  // level held) is no frame.
   for (int32_t l = 0; l < lane.length_count; ++l) {
     const int64_t first = count - lane.lengths[l];
-    if (first < 0) continue;
+    if (first < 0 || lane.lengths[l] <= same) continue;
     uint32_t hits =
         lane.sync_starts[l][lane.recents[static_cast<uint64_t>(first + 7) % lane_history] & 0xFF];
     if (hits == 0) [[likely]]
       continue;
-    // Frames are 64 symbols or more: the window's next eight are in. A window within the
-    // newest 64 symbols when those are all the same (silence) is no frame.
+    // Frames are 64 symbols or more: the window's next eight are in.
     hits &=
         lane.sync_seconds[l][lane.recents[static_cast<uint64_t>(first + 15) % lane_history] & 0xFF];
-    if (hits != 0 && !(lane.lengths[l] <= 64 && recent + 1 <= 1))
-      search_syncs(d, lane, first, hits, later);
+    if (hits != 0) search_syncs(d, lane, first, hits, later);
   }
 }
 
@@ -373,10 +373,13 @@ static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol
                               int32_t n) {
   auto k = static_cast<uint64_t>(lane.count);
   uint64_t recent = lane.recents[(k - 1) % lane_history];
+  int64_t same = lane.same;
   for (int32_t i = 0; i < n; ++i, ++k) {
     recent = recent << 1 | symbols[i].value;
-    take_lane_symbol(d, lane, symbols[i], k, recent, n - 1 - i);
+    same = (recent ^ recent >> 1) & 1 ? 1 : same + 1;
+    take_lane_symbol(d, lane, symbols[i], k, recent, same, n - 1 - i);
   }
+  lane.same = same;
   d.symbols += n;
 }
 
@@ -398,11 +401,14 @@ static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, cons
                                       int32_t n) {
   auto k = static_cast<uint64_t>(lane.count);
   uint64_t recent = lane.recents[(k - 1) % lane_history];
+  int64_t same = lane.same;
   for (int32_t i = 0; i < n; ++i, ++k) {
     watch_symbol(d, lane, symbols[i]);
     recent = recent << 1 | symbols[i].value;
-    take_lane_symbol(d, lane, symbols[i], k, recent, n - 1 - i);
+    same = (recent ^ recent >> 1) & 1 ? 1 : same + 1;
+    take_lane_symbol(d, lane, symbols[i], k, recent, same, n - 1 - i);
   }
+  lane.same = same;
   d.symbols += n;
 }
 

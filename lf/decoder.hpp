@@ -25,6 +25,7 @@ namespace tavrel {
 constexpr int32_t max_families = 32;
 constexpr int32_t max_reasons = 16;     ///< rejection reasons of one family, "passed" included
 constexpr int32_t lane_history = 1024;  ///< symbols kept per lane: the sure frames of any family
+static_assert((lane_history & (lane_history - 1)) == 0, "rings indexed by a mask");
 constexpr int32_t max_lanes = ask_max_lanes + fsk_lane_count;
 constexpr int32_t max_lane_families = 16;  ///< families searching one lane
 constexpr int32_t max_lane_lengths = 4;    ///< different frame lengths on one lane
@@ -68,6 +69,7 @@ struct SearchLane {
   uint8_t quiet[lane_history];
   int64_t count;                      ///< symbols decided on the lane
   int64_t newest_end;                 ///< stream sample just after the newest symbol
+  int64_t same;                       ///< newest symbols that are equal, the newest among them
   int32_t later;                      ///< while a frame is due: symbols the demodulator has
                                       ///< decided on the lane after the newest
   int64_t due;                        ///< the soonest of its families' FrameRun::due, or 0

@@ -30,7 +30,7 @@ static int32_t phase_of(int64_t k, int64_t frame_start, int32_t period) {
 static int64_t newest_change(const Family& f, const SymbolHistory& h, int64_t first, int64_t last,
                              int64_t frame_start) {
   const int32_t period = period_of(f);
-  const auto slot = [&h](int64_t i) { return static_cast<size_t>(i % h.size); };
+  const auto slot = [&h](int64_t i) { return static_cast<size_t>(i & (h.size - 1)); };
   for (int64_t k = last; k >= first; k -= 64) {
     const int64_t n = std::min<int64_t>(64, k - first + 1);
     const uint64_t mask = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
@@ -50,7 +50,7 @@ static int64_t newest_change(const Family& f, const SymbolHistory& h, int64_t fi
 static SureCheck judge(const Family& f, const SymbolHistory& h, int64_t first, int64_t last,
                        int64_t frame_start, int64_t& weak_at) {
   const int32_t period = period_of(f);
-  const auto slot = [&h](int64_t k) { return static_cast<size_t>(k % h.size); };
+  const auto slot = [&h](int64_t k) { return static_cast<size_t>(k & (h.size - 1)); };
   const int32_t last_phase = phase_of(last, frame_start, period);
   double total = 0;
   int32_t n = 0;

@@ -62,8 +62,8 @@ struct SymbolHistory {
   const float* margins;     ///< symbol k's margin at k % size
   const float* changes;     ///< Symbol::change
   const uint8_t* quiet;     ///< Symbol::quiet
-  int32_t size;
-  int64_t count;  ///< symbols decided on the lane; the newest is count - 1
+  int32_t size;             ///< a power of two
+  int64_t count;            ///< symbols decided on the lane; the newest is count - 1
 };
 
 /// Takes a frame of `f` that passed its checks and ends with the lane's newest symbol, at
