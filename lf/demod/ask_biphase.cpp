@@ -27,6 +27,7 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
     // A symbol is decided on every half-symbol from the third on whose predecessor has its
     // pairing's parity.
     BiphaseLane& lane = loop.biphase_pairings[pairing];
+    float change = lane.change;  // carried in a register: each symbol's threshold waits on it
     Symbol batch[ask_batch];
     int32_t n = 0;
     const int64_t first = std::max<int64_t>(from, 2);
@@ -35,9 +36,9 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const double boundary = static_cast<float>(at(k - 2));
       const double middle = static_cast<float>(at(k - 1));
       const double next = at(k);
-      lane.change += (static_cast<float>(std::fabs(boundary)) - lane.change) * change_gain;
+      change += (static_cast<float>(std::fabs(boundary)) - change) * change_gain;
       const double t = negated_unless(2 * next - middle, boundary > 0);
-      const double half_way = 0.5 * lane.change;
+      const double half_way = 0.5 * change;
       const bool changed = t > half_way;
       // The two outcomes lie 2.5 changes either side of the half-way point: a clear symbol's
       // margin is then the size of a change, as on the other lanes.
@@ -49,6 +50,7 @@ void biphase_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
         n = 0;
       }
     }
+    lane.change = change;
     if (n > 0) ask_hand_on(d, loop.biphase + pairing, batch, n, k - 2);
   }
 }

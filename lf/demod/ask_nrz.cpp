@@ -11,6 +11,8 @@ void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
   for (int32_t pairing = 0; pairing < 2; ++pairing) {
     // A symbol ends on every half-symbol of its pairing's parity.
     NrzLane& lane = loop.nrz_pairings[pairing];
+    float change = lane.change;  // carried in registers: each symbol waits on them
+    bool high = lane.high;
     Symbol batch[ask_batch];
     int32_t n = 0;
     int64_t k = from + ((from & 1) != pairing);
@@ -19,20 +21,22 @@ void nrz_take(AskDemod& d, AskLoop& loop, int64_t from, int64_t to) {
       const double boundary =
           k > 0 ? static_cast<float>(loop.steps[(k - 1) & (ask_ring - 1)]) : 0.0;
       const double size = std::fabs(boundary);
-      const bool edge = size > 0.5 * lane.change;
+      const bool edge = size > 0.5 * change;
       if (edge) {
-        lane.high = boundary > 0;
-        lane.change += (static_cast<float>(size) - lane.change) * change_gain;
+        high = boundary > 0;
+        change += (static_cast<float>(size) - change) * change_gain;
       }
       // Twice the distance from the half-way size: a clear symbol's margin is an edge's size.
-      const auto margin = static_cast<float>(2 * std::fabs(size - 0.5 * lane.change));
-      batch[n++] = {static_cast<uint8_t>(!lane.high), 0, margin,
+      const auto margin = static_cast<float>(2 * std::fabs(size - 0.5 * change));
+      batch[n++] = {static_cast<uint8_t>(!high), 0, margin,
                     std::numeric_limits<float>::infinity(), loop.ends[k & (ask_ring - 1)]};
       if (n == ask_batch) {
         ask_hand_on(d, loop.nrz + pairing, batch, n, k);
         n = 0;
       }
     }
+    lane.change = change;
+    lane.high = high;
     if (n > 0) ask_hand_on(d, loop.nrz + pairing, batch, n, k - 2);
   }
 }
