@@ -64,8 +64,9 @@ struct BiphaseLane {
 
 /// An NRZ lane's state.
 struct NrzLane {
-  bool high;     ///< the level of its last symbol
-  float change;  ///< running mean size of its edges, as a step
+  bool high;        ///< the level of its last symbol
+  float change;     ///< running mean size of its edges, as a step
+  int32_t without;  ///< symbols since its last edge
 };
 
 /// Timing recovery and half-symbol decisions at one data rate.

@@ -134,6 +134,30 @@ TEST(Families, EachReadsATagEnteringMidFrameItsSureFramesAfterItsFirstSample) {
   }
 }
 
+// A weak tag right after a strong one (another tag, or the same one moved away, which
+// shifts the front end's level too) is read: nothing the decoder learnt of the strong
+// signal holds the weak one back.
+TEST(Families, EachReadsAWeakTagRightAfterAStrongOne) {
+  static TolerantDecoder d;
+  for (int32_t t = 0; t < family_count; ++t) {
+    const Family& family = *family_table[t];
+    SCOPED_TRACE(family.title);
+    FrameBits frame{};
+    ASSERT_TRUE(example_frame(family, frame));
+    std::vector<uint8_t> samples =
+        family_recording({"strong", 100}, family, frame, false, 1, 3 * family.sure_frames);
+    const auto weak_from = static_cast<int64_t>(samples.size());
+    const std::vector<uint8_t> weak =
+        family_recording({"weak, offset", 12, 20}, family, frame, false, 2, 4 * family.sure_frames);
+    samples.insert(samples.end(), weak.begin(), weak.end());
+    Reads reads;
+    tolerant_begin(d, sample_rate, every_family, collect, &reads);
+    tolerant_take(d, samples.data(), static_cast<int32_t>(samples.size()));
+    EXPECT_TRUE(std::any_of(reads.all.begin(), reads.all.end(),
+                            [&](const TagRead& r) { return r.end > weak_from; }));
+  }
+}
+
 // What a watch on the decoder saw.
 struct Watched {
   std::vector<WatchedSymbol> symbols;
