@@ -205,6 +205,10 @@ for line in open(f"{work}/reads"):
         wrong += 1
 reads = sum(1 for s in tagged if s["reads"])
 extra = sum(len(s["reads"]) - 1 for s in tagged if len(s["reads"]) > 1)
+extra_kinds = {}
+for s in tagged:
+    if len(s["reads"]) > 1:
+        extra_kinds[s["what"]] = extra_kinds.get(s["what"], 0) + len(s["reads"]) - 1
 missed = {}
 for s in tagged:
     if not s["reads"]:
@@ -218,7 +222,8 @@ for m in messages:
     print(f"  stderr: {m}")
 print(f"  presentations  {len(tagged)} of {len(set(c['tag'] for c in tagged))} real tags in "
       f"{len(set(c['what'] for c in tagged))} conditions")
-print(f"  reads          {reads}   (more than one in a presentation: {extra})")
+print(f"  reads          {reads}   (more than one in a presentation: {extra}"
+      f"{' ' + str(extra_kinds) if extra_kinds else ''})")
 print(f"  misses         {len(tagged) - reads}   {missed if missed else ''}")
 print(f"  wrong IDs      {wrong}")
 print(f"  false reads    {false} in {quiet:.0f} s of silence, noise and tone {false_kinds if false_kinds else ''}")

@@ -1,5 +1,6 @@
 #include "report/sinks.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -23,7 +24,9 @@ bool track_read(ReaderTrack& t, TagRead& read, double pause) {
   read.repeat = t.repeat;
   t.any = true;
   t.number = number;
-  t.last = read.time;
+  // A read may be of a frame older than the last one's (confirmed later, or from a lane
+  // that decodes behind): the pause counts from the newest.
+  t.last = again ? std::max(t.last, read.time) : read.time;
   return first;
 }
 

@@ -26,6 +26,7 @@
 #include "frontend/slice_pass.hpp"
 #include "io/sound_in.hpp"
 #include "lf/family_table.hpp"
+#include "report/sinks.hpp"
 #include "synth/tag_signal.hpp"
 #include "tavrel_version.hpp"
 #include "tests/support/console_capture.hpp"
@@ -642,6 +643,22 @@ TEST_F(Tools, FirstGivesOneLinePerPresentation) {
     const Result json =
         run(decode_tool, std::string(path_args) + "--first -q --json " + path("door.wav"));
     EXPECT_EQ(lines(json.out).size(), 3u) << path_args;
+  }
+}
+
+// A read of a frame older than the last read's (confirmed later, or from a lane that
+// decodes behind) begins no presentation, and the pause counts from the newest read.
+TEST(ReadTrack, APresentationEndsOnlyAfterAPauseSinceTheNewestRead) {
+  ReaderTrack track;
+  const struct {
+    double time;
+    bool first;
+  } reads[] = {{1.00, true}, {1.30, false}, {1.10, false}, {1.60, false}, {2.10, true}};
+  for (const auto& r : reads) {
+    TagRead read{};
+    field_text(read.fields, "number", "%s", "4.14614");
+    read.time = r.time;
+    EXPECT_EQ(track_read(track, read, 0.4), r.first) << r.time;
   }
 }
 
