@@ -300,20 +300,6 @@ static void conclude(TolerantDecoder& d, SearchLane& lane, const LaneFamily& lf,
   if (lane.due == lane.count) repeats_due(d, lane, lane.later);
 }
 
-// Whether the `n` symbols from `first` on are all the same: silence, or a level held. No
-// family's frame is, so such a window is not decoded.
-static bool constant_window(const SearchLane& lane, int64_t first, int32_t n) {
-  bool zeros = true;
-  bool ones = true;
-  for (int32_t c = 0; c * 64 < n; ++c) {
-    const int32_t m = std::min(64, n - 64 * c);
-    const uint64_t v = lane_bits(lane, first + 64 * c + m - 1, m);
-    zeros = zeros && v == 0;
-    ones = ones && v == low_bits(m);
-  }
-  return zeros || ones;
-}
-
 // The windows that end with the lane's newest symbol, start at symbol `first` and whose
 // first eight symbols can start the syncs of `hits` (bits as in sync_starts): each that
 // starts with a whole sync is a frame. Rare, so kept apart from the work of every symbol.
@@ -325,8 +311,7 @@ static bool constant_window(const SearchLane& lane, int64_t first, int32_t n) {
     const int32_t slot = bit_index / 2;
     const bool inverted = bit_index & 1;
     const LaneFamily& lf = lane.families[slot];
-    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted] ||
-        constant_window(lane, first, d.families[lf.family]->frame_symbols))
+    if (lane_bits(lane, first + lf.sync_symbols - 1, lf.sync_symbols) != lf.syncs[inverted])
       continue;
     frame_due(d, lane, slot, inverted);
   }
@@ -351,7 +336,7 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
 
   // The windows of each frame length that end here, by their first symbols: the eight
   // that end seven symbols after a window's start. A window of equal symbols (silence, a
-  // level held) is no frame.
+  // level held) is no frame of any family: not searched.
   for (int32_t l = 0; l < lane.length_count; ++l) {
     const int64_t first = count - lane.lengths[l];
     if (first < 0 || lane.lengths[l] <= same) continue;
@@ -366,15 +351,17 @@ static void take_lane_symbol(TolerantDecoder& d, SearchLane& lane, const Symbol&
   }
 }
 
-// `n` symbols of one search lane, oldest first.
-// The lane's count and newest symbols are carried from symbol to symbol, not loaded back
-// from the rings just stored: so no symbol waits for the one before.
+// `n` symbols of one search lane, oldest first, each shown to the watch first when
+// `watched`. The lane's count and newest symbols are carried from symbol to symbol, not
+// loaded back from the rings just stored: so no symbol waits for the one before.
+template <bool watched>
 static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
                               int32_t n) {
   auto k = static_cast<uint64_t>(lane.count);
   uint64_t recent = lane.recents[(k - 1) % lane_history];
   int64_t same = lane.same;
   for (int32_t i = 0; i < n; ++i, ++k) {
+    if constexpr (watched) watch_symbol(d, lane, symbols[i]);
     recent = recent << 1 | symbols[i].value;
     same = (recent ^ recent >> 1) & 1 ? 1 : same + 1;
     take_lane_symbol(d, lane, symbols[i], k, recent, same, n - 1 - i);
@@ -386,44 +373,29 @@ static void take_lane_symbols(TolerantDecoder& d, SearchLane& lane, const Symbol
 static void take_ask_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   const int32_t lane = d.ask_lanes[demod_lane];
-  if (lane >= 0) take_lane_symbols(d, d.lanes[lane], symbols, n);
+  if (lane >= 0) take_lane_symbols<false>(d, d.lanes[lane], symbols, n);
 }
 
 static void take_fsk_symbols(void* context, int32_t demod_lane, const Symbol* symbols, int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   const int32_t lane = d.fsk_lanes[demod_lane];
-  if (lane >= 0) take_lane_symbols(d, d.lanes[lane], symbols, n);
+  if (lane >= 0) take_lane_symbols<false>(d, d.lanes[lane], symbols, n);
 }
 
 // The same, watched: the demodulators' sinks while a watch is set, so that an unwatched
 // decoder tests nothing per symbol.
-static void take_lane_symbols_watched(TolerantDecoder& d, SearchLane& lane, const Symbol* symbols,
-                                      int32_t n) {
-  auto k = static_cast<uint64_t>(lane.count);
-  uint64_t recent = lane.recents[(k - 1) % lane_history];
-  int64_t same = lane.same;
-  for (int32_t i = 0; i < n; ++i, ++k) {
-    watch_symbol(d, lane, symbols[i]);
-    recent = recent << 1 | symbols[i].value;
-    same = (recent ^ recent >> 1) & 1 ? 1 : same + 1;
-    take_lane_symbol(d, lane, symbols[i], k, recent, same, n - 1 - i);
-  }
-  lane.same = same;
-  d.symbols += n;
-}
-
 static void take_ask_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
                                      int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   const int32_t lane = d.ask_lanes[demod_lane];
-  if (lane >= 0) take_lane_symbols_watched(d, d.lanes[lane], symbols, n);
+  if (lane >= 0) take_lane_symbols<true>(d, d.lanes[lane], symbols, n);
 }
 
 static void take_fsk_symbols_watched(void* context, int32_t demod_lane, const Symbol* symbols,
                                      int32_t n) {
   TolerantDecoder& d = *static_cast<TolerantDecoder*>(context);
   const int32_t lane = d.fsk_lanes[demod_lane];
-  if (lane >= 0) take_lane_symbols_watched(d, d.lanes[lane], symbols, n);
+  if (lane >= 0) take_lane_symbols<true>(d, d.lanes[lane], symbols, n);
 }
 
 void tolerant_take(TolerantDecoder& d, const uint8_t* samples, int32_t n) {
