@@ -104,8 +104,7 @@ struct TolerantDecoder {
   AskDemod ask;
   SearchLane lanes[max_lanes];
   int32_t lane_count;
-  int32_t
-      ask_lanes[ask_max_lanes];  ///< the search lane of each of the ASK demodulator's lanes, or -1
+  int32_t ask_lanes[ask_max_lanes];  ///< the search lane of each ASK demodulator lane, or -1
   FskDemod fsk;
   bool fsk_on;                        ///< some family chosen is FSK and the rate carries it
   int32_t fsk_lanes[fsk_lane_count];  ///< the search lane of each of its lanes, or -1

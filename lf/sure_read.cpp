@@ -14,6 +14,11 @@ static bool same_frame(const FrameBits& a, const FrameBits& b) {
   return a.count == b.count && std::memcmp(a.words, b.words, sizeof a.words) == 0;
 }
 
+// The rings' slot of symbol k.
+static size_t slot(const SymbolHistory& h, int64_t k) {
+  return static_cast<size_t>(k & (h.size - 1));
+}
+
 static int32_t period_of(const Family& f) {
   return f.frame_symbols + f.gap_symbols;
 }
@@ -30,12 +35,11 @@ static int32_t phase_of(int64_t k, int64_t frame_start, int32_t period) {
 static int64_t newest_change(const Family& f, const SymbolHistory& h, int64_t first, int64_t last,
                              int64_t frame_start) {
   const int32_t period = period_of(f);
-  const auto slot = [&h](int64_t i) { return static_cast<size_t>(i & (h.size - 1)); };
   for (int64_t k = last; k >= first; k -= 64) {
     const int64_t n = std::min<int64_t>(64, k - first + 1);
     const uint64_t mask = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
-    for (uint64_t differ = (h.recents[slot(k)] ^ h.recents[slot(k + period)]) & mask; differ != 0;
-         differ &= differ - 1) {
+    for (uint64_t differ = (h.recents[slot(h, k)] ^ h.recents[slot(h, k + period)]) & mask;
+         differ != 0; differ &= differ - 1) {
       const int64_t changed = k - std::countr_zero(differ);
       if (f.gap_symbols == 0 || phase_of(changed, frame_start, period) < f.frame_symbols)
         return changed;
@@ -50,14 +54,13 @@ static int64_t newest_change(const Family& f, const SymbolHistory& h, int64_t fi
 static SureCheck judge(const Family& f, const SymbolHistory& h, int64_t first, int64_t last,
                        int64_t frame_start, int64_t& weak_at) {
   const int32_t period = period_of(f);
-  const auto slot = [&h](int64_t k) { return static_cast<size_t>(k & (h.size - 1)); };
   const int32_t last_phase = phase_of(last, frame_start, period);
   double total = 0;
   int32_t n = 0;
   for (int64_t k = last, phase = last_phase; k >= first;
        --k, phase = phase ? phase - 1 : period - 1) {
     if (phase >= f.frame_symbols) continue;
-    total += h.margins[slot(k)];
+    total += h.margins[slot(h, k)];
     ++n;
   }
   const double weak = weak_share * total / n;
@@ -67,7 +70,7 @@ static SureCheck judge(const Family& f, const SymbolHistory& h, int64_t first, i
   for (int64_t k = last, phase = last_phase; k >= first;
        --k, phase = phase ? phase - 1 : period - 1) {
     if (phase >= f.frame_symbols) continue;
-    const size_t s = slot(k);
+    const size_t s = slot(h, k);
     if (h.margins[s] < weak) {
       weak_at = k;
       return SureCheck::weak_symbol;
